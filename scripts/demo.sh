@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the Linux program and runs it against the bundled demo server.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+cmake --preset native >/dev/null
+cmake --build --preset native >/dev/null
+
+export QUILLMARSH_SERVER=examples/demo-server.json
+run() {
+  echo "\$ quillmarsh $*"
+  set +e
+  build/native/quillmarsh "$@"
+  echo "(Errorlevel $?)"
+  set -e
+  echo
+}
+run
+run /LISTALLSESSIONS

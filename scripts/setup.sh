@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian machine. As root it
+# installs missing packages with apt-get; otherwise it names them.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3-dev)
+if [[ "${1:-}" == "--windows" ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -eq 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "Please install: ${missing[*]} (sudo apt-get install ${missing[*]})" >&2
+    exit 1
+  fi
+fi

@@ -1,0 +1,27 @@
+#include "driver/commands.h"
+
+#include <array>
+#include <string>
+
+namespace quillmarsh {
+namespace {
+
+void NotMeCommand(State& state) {
+  state.IncludeOwnSession = false;
+  state.LogInfo("not applying session: #" + std::to_string(state.OwnSessionId));
+  ++state.ArgIndex;
+}
+
+// The log is opened before the loop; the word itself only moves on.
+void LogFileCommand(State& state) { ++state.ArgIndex; }
+
+constexpr std::array kCommands = {
+    Command{"/NOTME", NotMeCommand},
+    Command{"/LOGFILE", LogFileCommand},
+};
+
+}  // namespace
+
+std::span<const Command> CommandTable() { return kCommands; }
+
+}  // namespace quillmarsh

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "driver/state.h"
+
+namespace quillmarsh {
+
+// Prints the 134-line help screen, banner block first.
+void PrintHelpScreen(State& state);
+
+}  // namespace quillmarsh

@@ -1,0 +1,161 @@
+#include "driver/program.h"
+
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#include "driver/commands.h"
+#include "driver/error_text.h"
+#include "driver/help_screen.h"
+#include "driver/state.h"
+#include "driver/temp_directory.h"
+#include "driver/text.h"
+#include "driver/zeroed_buffer.h"
+#include "machine/os_version.h"
+
+namespace quillmarsh {
+namespace {
+
+constexpr std::string_view kWrongCommand = "Wrong or unknown command. Type /?  for information";
+constexpr int32_t kMaxPasses = 100;
+constexpr uint32_t kUserNameBufferSize = 1024;
+
+// True when some argument is "/" followed by `word` in any letter case.
+bool SwitchPresent(const State& state, std::string_view word) {
+  const std::string upper_word = UpperAscii(word);
+  for (int32_t i = 1; i <= state.ParamCount(); ++i) {
+    const std::string& argument = state.ParamStr(i);
+    if (!argument.empty() && argument[0] == '/' &&
+        UpperAscii(std::string_view(argument).substr(1)) == upper_word) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void StartUpUnits(State& state) {
+  uint32_t session_id = kUnknownSessionId;
+  if (state.Server.ProcessIdToSessionId(state.System.CurrentProcessId(), &session_id)) {
+    state.OwnSessionId = session_id;
+  }
+  state.OsMajorVersion = machine::DetermineOsMajorVersion(state.Server);
+  state.Random.Seed(state.Server.UtcMillisecondsOfDay());
+}
+
+void OpenLog(State& state) {
+  try {
+    std::u16string file_name = state.System.AnsiToUtf16(TempDirectory(state.System));
+    if (file_name.empty() || (file_name.back() != u'\\' && file_name.back() != u'/')) {
+      file_name += u'\\';
+    }
+    file_name += u"quillmarsh.log";
+    log::LogWriter::Options options;
+    options.file_name = std::move(file_name);
+    options.max_size_kb = 200;
+    options.direct = false;
+    options.own_session_id = state.OwnSessionId;
+    platform::TerminalServer& server = state.Server;
+    state.Log = std::make_unique<log::LogWriter>(
+        state.System, [&server](uint32_t code) { return SystemErrorText(server, code); },
+        std::move(options));
+    if (!state.Log->Opened()) {
+      try {
+        state.Log->Close();
+      } catch (...) {
+      }
+      state.Log.reset();
+    }
+  } catch (...) {
+    state.Log.reset();
+  }
+}
+
+void RunCommandLoop(State& state) {
+  state.ArgIndex = 1;
+  state.StopRequested = false;
+  state.CommandCount = 0;
+  if (SwitchPresent(state, "logfile")) OpenLog(state);
+  while (state.ParamCount() >= state.ArgIndex && !state.StopRequested &&
+         state.CommandCount < kMaxPasses) {
+    ++state.CommandCount;
+    state.CurrentCommand = UpperAscii(state.ParamStr(state.ArgIndex));
+    CommandHandler handler = nullptr;
+    for (const Command& command : CommandTable()) {
+      if (command.word == state.CurrentCommand) {
+        handler = command.handler;
+        break;
+      }
+    }
+    if (handler != nullptr) {
+      handler(state);
+    } else {
+      state.StopRequested = true;
+    }
+    if (state.StopRequested) {
+      state.PrintBannerBlock();
+      state.PrintLine(kWrongCommand);
+      state.LogError(kWrongCommand);
+    }
+  }
+}
+
+void CloseLog(State& state) {
+  if (!state.Log) return;
+  try {
+    state.Log->Close();
+  } catch (...) {
+  }
+  state.Log.reset();
+}
+
+}  // namespace
+
+int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& server,
+               platform::System& system) {
+  State state(std::move(arguments), server, system);
+  StartUpUnits(state);
+
+  state.ErrorLevel = 0;
+  state.MessageTimeout = 0;
+  auto user_name = std::make_unique<ZeroedBuffer>(kUserNameBufferSize);
+  uint32_t size = kUserNameBufferSize;
+  server.GetUserNameA(reinterpret_cast<char*>(user_name->data()), &size);
+  state.UserName.assign(
+      reinterpret_cast<const char*>(user_name->data()),
+      strnlen(reinterpret_cast<const char*>(user_name->data()), kUserNameBufferSize));
+  state.Banner = "Terminal Server";
+  state.Banner += " commandline tool :: version ";
+  state.Banner += "2.2.174.19";
+  while (state.DashLine.size() < state.Banner.size()) state.DashLine += '-';
+
+  std::exception_ptr failure;
+  try {
+    if (SwitchPresent(state, "?")) {
+      PrintHelpScreen(state);
+    } else if (state.ParamCount() < 1) {
+      state.PrintBannerBlock();
+      state.PrintLine("Type /?  for information");
+    } else {
+      RunCommandLoop(state);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  user_name.reset();
+  CloseLog(state);
+  system.FlushStdout();
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+      state.System.WriteStderr(std::string("quillmarsh: unexpected failure: ") + error.what() +
+                               "\n");
+    } catch (...) {
+      state.System.WriteStderr("quillmarsh: unexpected failure\n");
+    }
+  }
+  return state.ErrorLevel;
+}
+
+}  // namespace quillmarsh

@@ -1,0 +1,42 @@
+#include "driver/state.h"
+
+#include <utility>
+
+namespace quillmarsh {
+
+State::State(std::vector<std::string> arguments, platform::TerminalServer& server,
+             platform::System& system)
+    : Args(std::move(arguments)), Server(server), System(system) {
+  if (Args.empty()) Args.emplace_back();
+}
+
+const std::string& State::ParamStr(int32_t index) const {
+  static const std::string kNone;
+  if (index < 0 || index >= static_cast<int32_t>(Args.size())) return kNone;
+  return Args[static_cast<size_t>(index)];
+}
+
+void State::LogInfo(std::string_view text) {
+  if (Log) Log->Info(text);
+}
+
+void State::LogError(std::string_view text) {
+  if (Log) Log->Error(text);
+}
+
+void State::PrintLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text);
+  line.append("\r\n");
+  System.WriteStdout(line);
+}
+
+void State::PrintBannerBlock() {
+  PrintLine(DashLine);
+  PrintLine(Banner);
+  PrintLine(DashLine);
+  PrintLine("");
+}
+
+}  // namespace quillmarsh

@@ -1,0 +1,69 @@
+// The process-wide state that the driver owns and every command handler
+// reads and writes, and the contract between the loop and its handlers.
+//
+// A handler is entered with `CurrentCommand` equal to its command word and
+// `ArgIndex` at that word. It reads its operands as ParamStr(ArgIndex + 1)
+// and on, advances `ArgIndex` past what it consumed, may set
+// `StopRequested` (only for a missing or invalid operand), may assign
+// `ErrorLevel`, writes its log lines first, then its console lines, and
+// returns to the loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/log_writer.h"
+#include "machine/random.h"
+#include "platform/system.h"
+#include "platform/terminal_server.h"
+
+namespace quillmarsh {
+
+inline constexpr uint32_t kUnknownSessionId = 0xFFFFFFFF;
+
+struct State {
+  State(std::vector<std::string> arguments, platform::TerminalServer& server,
+        platform::System& system);
+
+  int32_t ErrorLevel = 0;
+  int32_t ArgIndex = 1;
+  bool StopRequested = false;
+  int32_t CommandCount = 0;
+  std::string CurrentCommand;
+  std::unique_ptr<log::LogWriter> Log;
+  std::string UserName;
+  std::string Banner;
+  std::string DashLine;
+  bool IncludeOwnSession = true;
+  uint32_t MessageTimeout = 0;
+  uint32_t OwnSessionId = kUnknownSessionId;
+  uint32_t OsMajorVersion = 0;
+  machine::RandomGenerator Random;
+
+  // Argument 0 is the program itself.
+  std::vector<std::string> Args;
+  platform::TerminalServer& Server;
+  platform::System& System;
+
+  int32_t ParamCount() const { return static_cast<int32_t>(Args.size()) - 1; }
+  // An argument by the platform's numbering; empty beyond the last one.
+  const std::string& ParamStr(int32_t index) const;
+  // True when ParamStr(ArgIndex + count) exists.
+  bool OperandsFollow(int32_t count) const { return ArgIndex + count <= ParamCount(); }
+
+  // Log lines, written only when the log is open.
+  void LogInfo(std::string_view text);
+  void LogError(std::string_view text);
+
+  // One console line ending in CR LF.
+  void PrintLine(std::string_view text);
+  // The banner block: dash line, banner, dash line, empty line.
+  void PrintBannerBlock();
+};
+
+using CommandHandler = void (*)(State&);
+
+}  // namespace quillmarsh

@@ -1,0 +1,71 @@
+#include "driver/text.h"
+
+namespace quillmarsh {
+
+std::string_view Trim(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<uint32_t> ParseHex(std::string_view digits) {
+  if (digits.empty() || digits.size() > 8) return std::nullopt;
+  uint32_t value = 0;
+  for (char c : digits) {
+    int digit = HexDigitValue(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<uint32_t>(digit);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseWholeNumber(std::string_view text) {
+  text = Trim(text);
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '$' || text[0] == 'x' || text[0] == 'X') {
+    return ParseHex(text.substr(1));
+  }
+  if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return ParseHex(text.substr(2));
+  }
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  int64_t magnitude = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > 2147483648LL) return std::nullopt;
+  }
+  int64_t value = negative ? -magnitude : magnitude;
+  if (value > 2147483647LL) return std::nullopt;
+  return static_cast<uint32_t>(static_cast<int32_t>(value));
+}
+
+uint32_t WholeNumberOrZero(std::string_view text) { return ParseWholeNumber(text).value_or(0); }
+
+}  // namespace quillmarsh

@@ -1,0 +1,23 @@
+// Text helpers shared by every command.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmarsh {
+
+// Removes leading and trailing characters with codes 0x00 to 0x20.
+std::string_view Trim(std::string_view text);
+// Changes only the ASCII letters a to z.
+std::string UpperAscii(std::string_view text);
+// The shared whole-number conversion: the trimmed text as a signed 32-bit
+// integer (decimal with an optional sign, or up to eight hexadecimal digits
+// after "$", "x", "X", "0x" or "0X"), its bits read as unsigned. Empty
+// text, other characters and overflow give nullopt.
+std::optional<uint32_t> ParseWholeNumber(std::string_view text);
+// ParseWholeNumber, with 0 for a failure.
+uint32_t WholeNumberOrZero(std::string_view text);
+
+}  // namespace quillmarsh

@@ -1,0 +1,679 @@
+#include "platform/simulated_server.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "platform/system.h"
+#include "sessions/session_states.h"
+
+namespace quillmarsh::platform {
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+constexpr uint32_t kNoSuchPrivilege = 1313;
+constexpr uint32_t kNoToken = 1008;
+constexpr uint32_t kShutdownPrivilegeLuid = 19;
+
+// Windows' own English texts for the codes this layer produces.
+const std::map<uint32_t, std::string>& MessageTexts() {
+  static const std::map<uint32_t, std::string> texts = {
+      {1, "Incorrect function.\r\n"},
+      {2, "The system cannot find the file specified.\r\n"},
+      {5, "Access is denied.\r\n"},
+      {6, "The handle is invalid.\r\n"},
+      {8, "Not enough memory resources are available to process this command.\r\n"},
+      {87, "The parameter is incorrect.\r\n"},
+      {120, "This function is not supported on this system.\r\n"},
+      {122, "The data area passed to a system call is too small.\r\n"},
+      {1008, "An attempt was made to reference a token that does not exist.\r\n"},
+      {1115, "A system shutdown is in progress.\r\n"},
+      {1313, "A specified privilege does not exist.\r\n"},
+      {1314, "A required privilege is not held by the client.\r\n"},
+      {1722, "The RPC server is unavailable.\r\n"},
+      {7022, "The specified session cannot be found.\r\n"},
+  };
+  return texts;
+}
+
+struct SimulatedToken {
+  std::vector<std::vector<uint8_t>> groups;  // binary SIDs
+  uint32_t groups_error = 0;
+  uint32_t groups_bytes = 0;
+  uint32_t elevation_type = 1;
+  uint32_t elevation_error = 0;
+};
+
+struct SimulatedSession {
+  uint32_t id = 0;
+  std::string station;
+  uint32_t state = 0;
+  std::string user;
+  std::string domain;
+  uint32_t user_error = 0;
+  uint32_t domain_error = 0;
+  uint32_t send_error = 0;
+  uint32_t disconnect_error = 0;
+  uint32_t logoff_error = 0;
+};
+
+struct ServerDescription {
+  // False: the machine has no Terminal Services at all.
+  bool terminal_services = true;
+  std::optional<uint32_t> own_session;
+  std::optional<std::string> user_name;
+  std::optional<uint32_t> os_major = 10;
+  std::optional<uint32_t> netwksta_major;
+  std::optional<SimulatedToken> thread_token;
+  std::optional<SimulatedToken> process_token = SimulatedToken{};
+  bool shutdown_privilege = true;
+  uint32_t enumerate_error = 0;
+  uint32_t current_disconnect_error = 0;
+  uint32_t current_logoff_error = 0;
+  uint32_t exit_windows_error = 0;
+  std::vector<SimulatedSession> sessions;
+  std::optional<uint32_t> utc_ms_of_day;
+  bool virtual_sleep = false;
+};
+
+// ---- Reading the server file -------------------------------------------
+
+class DescriptionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+void CheckKeys(const Json& object, const std::string& where,
+               std::initializer_list<const char*> allowed) {
+  if (!object.is_object()) throw DescriptionError(where + " must be an object");
+  for (const auto& item : object.items()) {
+    bool known = false;
+    for (const char* key : allowed) known = known || item.key() == key;
+    if (!known) throw DescriptionError("unknown key \"" + item.key() + "\" in " + where);
+  }
+}
+
+uint32_t ReadUnsigned(const Json& value, const std::string& name) {
+  if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
+      value.get<int64_t>() > 0xFFFFFFFFLL) {
+    if (!value.is_number_unsigned() || value.get<uint64_t>() > 0xFFFFFFFFULL) {
+      throw DescriptionError("\"" + name + "\" must be a whole number from 0 to 4294967295");
+    }
+  }
+  return static_cast<uint32_t>(value.get<uint64_t>());
+}
+
+std::string ReadText(const Json& value, const std::string& name) {
+  if (!value.is_string()) throw DescriptionError("\"" + name + "\" must be a text");
+  return value.get<std::string>();
+}
+
+bool ReadBool(const Json& value, const std::string& name) {
+  if (!value.is_boolean()) throw DescriptionError("\"" + name + "\" must be true or false");
+  return value.get<bool>();
+}
+
+template <typename T, typename Reader>
+void ReadOptional(const Json& object, const char* key, T* target, Reader reader) {
+  if (object.contains(key)) *target = reader(object.at(key), key);
+}
+
+template <typename T, typename Reader>
+void ReadNullable(const Json& object, const char* key, std::optional<T>* target, Reader reader) {
+  if (!object.contains(key)) return;
+  if (object.at(key).is_null()) {
+    target->reset();
+  } else {
+    *target = reader(object.at(key), key);
+  }
+}
+
+// "S-1-5-32-544" as the bytes of a SID.
+std::vector<uint8_t> ParseSid(const std::string& text) {
+  std::vector<uint64_t> parts;
+  if (text.rfind("S-", 0) != 0) throw DescriptionError("\"" + text + "\" is not a SID");
+  std::stringstream stream(text.substr(2));
+  std::string part;
+  while (std::getline(stream, part, '-')) {
+    if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos ||
+        part.size() > 15) {
+      throw DescriptionError("\"" + text + "\" is not a SID");
+    }
+    parts.push_back(std::stoull(part));
+  }
+  if (parts.size() < 2 || parts.size() > 17 || parts[0] != 1 || parts[1] > 0xFFFFFFFFFFFFULL) {
+    throw DescriptionError("\"" + text + "\" is not a SID");
+  }
+  std::vector<uint8_t> sid;
+  sid.push_back(1);
+  sid.push_back(static_cast<uint8_t>(parts.size() - 2));
+  for (int shift = 40; shift >= 0; shift -= 8) {
+    sid.push_back(static_cast<uint8_t>(parts[1] >> shift));
+  }
+  for (size_t i = 2; i < parts.size(); ++i) {
+    if (parts[i] > 0xFFFFFFFFULL) throw DescriptionError("\"" + text + "\" is not a SID");
+    for (int shift = 0; shift < 32; shift += 8) {
+      sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
+    }
+  }
+  return sid;
+}
+
+SimulatedToken ReadToken(const Json& object, const std::string& name) {
+  CheckKeys(object, "\"" + name + "\"",
+            {"groups", "groups_error", "groups_bytes", "elevation_type", "elevation_error"});
+  SimulatedToken token;
+  if (object.contains("groups")) {
+    const Json& groups = object.at("groups");
+    if (!groups.is_array()) throw DescriptionError("\"groups\" must be a list");
+    for (const Json& group : groups) token.groups.push_back(ParseSid(ReadText(group, "groups")));
+  }
+  ReadOptional(object, "groups_error", &token.groups_error, ReadUnsigned);
+  ReadOptional(object, "groups_bytes", &token.groups_bytes, ReadUnsigned);
+  ReadOptional(object, "elevation_type", &token.elevation_type, ReadUnsigned);
+  if (token.elevation_type > 3) throw DescriptionError("\"elevation_type\" must be 0 to 3");
+  ReadOptional(object, "elevation_error", &token.elevation_error, ReadUnsigned);
+  return token;
+}
+
+uint32_t ReadState(const Json& value) {
+  if (value.is_string()) {
+    const std::string name = value.get<std::string>();
+    for (size_t i = 0; i < sessions::SessionStateNames.size(); ++i) {
+      if (sessions::SessionStateNames[i] == name) return static_cast<uint32_t>(i);
+    }
+    throw DescriptionError("\"" + name + "\" is not a session state");
+  }
+  return ReadUnsigned(value, "state");
+}
+
+SimulatedSession ReadSession(const Json& object) {
+  CheckKeys(object, "a session",
+            {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
+             "disconnect_error", "logoff_error"});
+  if (!object.contains("id")) throw DescriptionError("a session has no \"id\"");
+  if (!object.contains("state")) throw DescriptionError("a session has no \"state\"");
+  SimulatedSession session;
+  session.id = ReadUnsigned(object.at("id"), "id");
+  session.state = ReadState(object.at("state"));
+  ReadOptional(object, "station", &session.station, ReadText);
+  ReadOptional(object, "user", &session.user, ReadText);
+  ReadOptional(object, "domain", &session.domain, ReadText);
+  ReadOptional(object, "user_error", &session.user_error, ReadUnsigned);
+  ReadOptional(object, "domain_error", &session.domain_error, ReadUnsigned);
+  ReadOptional(object, "send_error", &session.send_error, ReadUnsigned);
+  ReadOptional(object, "disconnect_error", &session.disconnect_error, ReadUnsigned);
+  ReadOptional(object, "logoff_error", &session.logoff_error, ReadUnsigned);
+  return session;
+}
+
+ServerDescription ReadDescription(const Json& root) {
+  CheckKeys(
+      root, "the server",
+      {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
+       "current_session", "exit_windows_error", "sessions", "utc_ms_of_day", "virtual_sleep"});
+  ServerDescription server;
+  ReadNullable(root, "own_session", &server.own_session, ReadUnsigned);
+  ReadNullable(root, "user_name", &server.user_name, ReadText);
+  ReadNullable(root, "os_major", &server.os_major, ReadUnsigned);
+  ReadNullable(root, "netwksta_major", &server.netwksta_major, ReadUnsigned);
+  if (root.contains("token")) {
+    const Json& token = root.at("token");
+    CheckKeys(token, "\"token\"", {"thread", "process", "shutdown_privilege"});
+    ReadNullable(token, "thread", &server.thread_token, ReadToken);
+    ReadNullable(token, "process", &server.process_token, ReadToken);
+    ReadOptional(token, "shutdown_privilege", &server.shutdown_privilege, ReadBool);
+  }
+  ReadOptional(root, "enumerate_error", &server.enumerate_error, ReadUnsigned);
+  if (root.contains("current_session")) {
+    const Json& current = root.at("current_session");
+    CheckKeys(current, "\"current_session\"", {"disconnect_error", "logoff_error"});
+    ReadOptional(current, "disconnect_error", &server.current_disconnect_error, ReadUnsigned);
+    ReadOptional(current, "logoff_error", &server.current_logoff_error, ReadUnsigned);
+  }
+  ReadOptional(root, "exit_windows_error", &server.exit_windows_error, ReadUnsigned);
+  if (root.contains("sessions")) {
+    const Json& sessions = root.at("sessions");
+    if (!sessions.is_array()) throw DescriptionError("\"sessions\" must be a list");
+    server.sessions.reserve(sessions.size());
+    for (const Json& session : sessions) server.sessions.push_back(ReadSession(session));
+  }
+  ReadNullable(root, "utc_ms_of_day", &server.utc_ms_of_day, ReadUnsigned);
+  ReadOptional(root, "virtual_sleep", &server.virtual_sleep, ReadBool);
+  return server;
+}
+
+// ---- The simulated calls -------------------------------------------------
+
+std::string Utf16Text(const char16_t* text, uint32_t bytes) {
+  if (text == nullptr) return {};
+  return Utf16ToUtf8(std::u16string_view(text, bytes / 2));
+}
+
+class SimulatedServer : public TerminalServer {
+ public:
+  SimulatedServer(ServerDescription description, JournalSink journal, std::string real_user_name)
+      : server_(std::move(description)),
+        journal_(std::move(journal)),
+        real_user_name_(std::move(real_user_name)) {}
+
+  ~SimulatedServer() override {
+    if (!buffers_.empty()) {
+      OrderedJson entry;
+      entry["call"] = "leak";
+      entry["ok"] = false;
+      entry["buffers"] = buffers_.size();
+      Write(entry);
+    }
+  }
+
+  uint32_t GetLastError() override { return last_error_; }
+
+  std::string FormatMessage(uint32_t code) override {
+    auto found = MessageTexts().find(code);
+    return found == MessageTexts().end() ? std::string() : found->second;
+  }
+
+  bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
+                             WtsSessionInfo** sessions, uint32_t* count) override {
+    OrderedJson entry = Call("WTSEnumerateSessionsA");
+    entry["server"] = server;
+    entry["reserved"] = reserved;
+    entry["version"] = version;
+    uint32_t error = server_.terminal_services ? server_.enumerate_error : kErrorCallNotImplemented;
+    if (error == 0) {
+      auto buffer = std::make_unique<Buffer>();
+      buffer->records.resize(server_.sessions.size());
+      for (size_t i = 0; i < server_.sessions.size(); ++i) {
+        const SimulatedSession& session = server_.sessions[i];
+        buffer->records[i].SessionId = session.id;
+        buffer->records[i].pWinStationName = const_cast<char*>(session.station.c_str());
+        buffer->records[i].State = session.state;
+      }
+      *sessions = buffer->records.data();
+      *count = static_cast<uint32_t>(server_.sessions.size());
+      entry["count"] = *count;
+      Hand(std::move(buffer), *sessions);
+    }
+    return Finish(entry, error);
+  }
+
+  bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
+                                   char** buffer, uint32_t* bytes) override {
+    OrderedJson entry = Call("WTSQuerySessionInformationA");
+    entry["server"] = server;
+    entry["session"] = session_id;
+    entry["class"] = info_class;
+    const SimulatedSession* session = Find(session_id);
+    uint32_t error = 0;
+    if (!server_.terminal_services) {
+      error = kErrorCallNotImplemented;
+    } else if (session == nullptr) {
+      error = kErrorNoSuchSession;
+    } else if (info_class == kWtsUserName) {
+      error = session->user_error;
+    } else if (info_class == kWtsDomainName) {
+      error = session->domain_error;
+    } else {
+      error = kErrorInvalidParameter;
+    }
+    if (error == 0) {
+      const std::string& text = info_class == kWtsUserName ? session->user : session->domain;
+      auto owned = std::make_unique<Buffer>();
+      owned->text.assign(text.begin(), text.end());
+      owned->text.push_back('\0');
+      *buffer = owned->text.data();
+      *bytes = static_cast<uint32_t>(owned->text.size());
+      Hand(std::move(owned), *buffer);
+    }
+    return Finish(entry, error);
+  }
+
+  void WTSFreeMemory(void* memory) override {
+    OrderedJson entry = Call("WTSFreeMemory");
+    Finish(entry, buffers_.erase(memory) == 1 ? 0 : kErrorInvalidParameter);
+  }
+
+  bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
+                       uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
+                       uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
+    OrderedJson entry = Call("WTSSendMessageW");
+    entry["server"] = server;
+    entry["session"] = session_id;
+    entry["title"] = Utf16Text(title, title_bytes);
+    entry["title_bytes"] = title_bytes;
+    entry["message"] = Utf16Text(message, message_bytes);
+    entry["message_bytes"] = message_bytes;
+    entry["style"] = style;
+    entry["timeout"] = timeout;
+    entry["wait"] = wait;
+    const SimulatedSession* session = Find(session_id);
+    uint32_t error = !server_.terminal_services ? kErrorCallNotImplemented
+                     : session == nullptr       ? kErrorNoSuchSession
+                                                : session->send_error;
+    if (error == 0 && response != nullptr) *response = 32000;  // IDASYNC
+    return Finish(entry, error);
+  }
+
+  bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) override {
+    return SessionCall("WTSDisconnectSession", server, session_id, wait,
+                       server_.current_disconnect_error, &SimulatedSession::disconnect_error);
+  }
+
+  bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
+    return SessionCall("WTSLogoffSession", server, session_id, wait, server_.current_logoff_error,
+                       &SimulatedSession::logoff_error);
+  }
+
+  bool ProcessIdToSessionId(uint32_t, uint32_t* session_id) override {
+    if (!server_.own_session) return false;
+    *session_id = *server_.own_session;
+    return true;
+  }
+
+  bool GetUserNameA(char* buffer, uint32_t* size) override {
+    if (user_name_is_null_) {
+      last_error_ = kErrorAccessDenied;
+      return false;
+    }
+    const std::string name = server_.user_name.value_or(real_user_name_);
+    if (name.size() + 1 > *size) {
+      *size = static_cast<uint32_t>(name.size() + 1);
+      last_error_ = kErrorInsufficientBuffer;
+      return false;
+    }
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = static_cast<uint32_t>(name.size() + 1);
+    return true;
+  }
+
+  bool GetVersionExA(uint32_t* major_version) override {
+    if (!server_.os_major) return false;
+    *major_version = *server_.os_major;
+    return true;
+  }
+
+  uint32_t NetWkstaGetInfo(const char16_t*, uint32_t level, WkstaInfo100** buffer) override {
+    if (!server_.netwksta_major || level != 100) return kErrorCallNotImplemented;
+    auto info = new WkstaInfo100{};
+    info->wki100_platform_id = 500;
+    info->wki100_ver_major = *server_.netwksta_major;
+    *buffer = info;
+    return 0;
+  }
+
+  uint32_t NetApiBufferFree(void* buffer) override {
+    delete static_cast<WkstaInfo100*>(buffer);
+    return 0;
+  }
+
+  bool OpenThreadToken(uint32_t, bool, Handle* token) override {
+    return OpenToken(server_.thread_token, kNoToken, token);
+  }
+
+  bool OpenProcessToken(uint32_t, Handle* token) override {
+    return OpenToken(server_.process_token, kErrorAccessDenied, token);
+  }
+
+  bool GetTokenInformation(Handle handle, uint32_t information_class, void* information,
+                           uint32_t length, uint32_t* return_length) override {
+    auto* token = static_cast<SimulatedToken*>(handle);
+    if (token == nullptr) return Fail(kErrorInvalidHandle);
+    if (information_class == kTokenElevationTypeClass) {
+      if (token->elevation_error != 0) return Fail(token->elevation_error);
+      *return_length = 4;
+      if (length < 4) return Fail(kErrorInsufficientBuffer);
+      std::memcpy(information, &token->elevation_type, 4);
+      return true;
+    }
+    if (information_class != kTokenGroupsClass) return Fail(kErrorInvalidParameter);
+    if (token->groups_error != 0) return Fail(token->groups_error);
+    // GroupCount, the entries, then the SIDs they point to.
+    const size_t entries =
+        offsetof(TokenGroups, Groups) + token->groups.size() * sizeof(SidAndAttributes);
+    size_t needed = entries;
+    for (const auto& sid : token->groups) needed += sid.size();
+    const uint32_t reported =
+        token->groups_bytes != 0 ? token->groups_bytes : static_cast<uint32_t>(needed);
+    *return_length = reported;
+    if (length < reported || length < needed) return Fail(kErrorInsufficientBuffer);
+    auto* groups = static_cast<TokenGroups*>(information);
+    groups->GroupCount = static_cast<uint32_t>(token->groups.size());
+    auto* entry = groups->Groups;
+    auto* sid_bytes = static_cast<uint8_t*>(information) + entries;
+    for (const auto& sid : token->groups) {
+      std::memcpy(sid_bytes, sid.data(), sid.size());
+      entry->Sid = sid_bytes;
+      entry->Attributes = 7;  // mandatory, enabled by default, enabled
+      ++entry;
+      sid_bytes += sid.size();
+    }
+    return true;
+  }
+
+  bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                uint8_t sub_authority_count, const uint32_t (&sub_authorities)[8],
+                                void** sid) override {
+    if (sub_authority_count > 8) return Fail(kErrorInvalidParameter);
+    auto* bytes = new uint8_t[8 + 4 * sub_authority_count];
+    bytes[0] = 1;
+    bytes[1] = sub_authority_count;
+    std::memcpy(bytes + 2, authority.Value, 6);
+    for (uint8_t i = 0; i < sub_authority_count; ++i) {
+      std::memcpy(bytes + 8 + 4 * i, &sub_authorities[i], 4);
+    }
+    *sid = bytes;
+    return true;
+  }
+
+  bool EqualSid(void* first, void* second) override {
+    const auto* a = static_cast<const uint8_t*>(first);
+    const auto* b = static_cast<const uint8_t*>(second);
+    return a[1] == b[1] && std::memcmp(a, b, 8 + 4 * static_cast<size_t>(a[1])) == 0;
+  }
+
+  void FreeSid(void* sid) override { delete[] static_cast<uint8_t*>(sid); }
+
+  bool CloseHandle(Handle handle) override { return handle != nullptr; }
+
+  bool LookupPrivilegeValueA(const char*, const char* name, Luid* luid) override {
+    if (!server_.shutdown_privilege || std::strcmp(name, "SeShutdownPrivilege") != 0) {
+      return Fail(kNoSuchPrivilege);
+    }
+    luid->LowPart = kShutdownPrivilegeLuid;
+    luid->HighPart = 0;
+    return true;
+  }
+
+  bool AdjustTokenPrivileges(Handle, bool, const TokenPrivileges* new_state, uint32_t,
+                             TokenPrivileges* previous_state, uint32_t* return_length) override {
+    OrderedJson entry = Call("AdjustTokenPrivileges");
+    entry["privilege"] = new_state->PrivilegeLuid.LowPart == kShutdownPrivilegeLuid
+                             ? "SeShutdownPrivilege"
+                             : std::to_string(new_state->PrivilegeLuid.LowPart);
+    entry["attributes"] = new_state->Attributes;
+    if (previous_state != nullptr)
+      *previous_state = TokenPrivileges{1, new_state->PrivilegeLuid, 0};
+    if (return_length != nullptr) *return_length = sizeof(TokenPrivileges);
+    return Finish(entry, 0);
+  }
+
+  bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
+    OrderedJson entry = Call("ExitWindowsEx");
+    entry["flags"] = flags;
+    entry["reason"] = reason;
+    return Finish(
+        entry, server_.terminal_services ? server_.exit_windows_error : kErrorCallNotImplemented);
+  }
+
+  void Sleep(uint32_t milliseconds) override {
+    OrderedJson entry = Call("Sleep");
+    entry["ms"] = milliseconds;
+    Finish(entry, 0);
+    if (!server_.virtual_sleep) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+  }
+
+  uint32_t UtcMillisecondsOfDay() override {
+    if (server_.utc_ms_of_day) return *server_.utc_ms_of_day;
+    using namespace std::chrono;
+    const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(now.count() % (24LL * 60 * 60 * 1000));
+  }
+
+  void MarkUserNameNull() { user_name_is_null_ = true; }
+
+ private:
+  struct Buffer {
+    std::vector<WtsSessionInfo> records;
+    std::vector<char> text;
+  };
+
+  OrderedJson Call(const char* name) {
+    OrderedJson entry;
+    entry["call"] = name;
+    return entry;
+  }
+
+  // Completes and journals one call; returns its success.
+  bool Finish(OrderedJson& entry, uint32_t error) {
+    entry["ok"] = error == 0;
+    if (error != 0) {
+      entry["error"] = error;
+      last_error_ = error;
+    }
+    Write(entry);
+    return error == 0;
+  }
+
+  bool Fail(uint32_t error) {
+    last_error_ = error;
+    return false;
+  }
+
+  void Write(const OrderedJson& entry) {
+    if (journal_) journal_(entry.dump());
+  }
+
+  void Hand(std::unique_ptr<Buffer> buffer, void* address) {
+    buffers_[address] = std::move(buffer);
+  }
+
+  const SimulatedSession* Find(uint32_t session_id) const {
+    for (const SimulatedSession& session : server_.sessions) {
+      if (session.id == session_id) return &session;
+    }
+    return nullptr;
+  }
+
+  bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
+                   uint32_t current_error, uint32_t SimulatedSession::*session_error) {
+    OrderedJson entry = Call(name);
+    entry["server"] = server;
+    entry["session"] = session_id;
+    entry["wait"] = wait;
+    uint32_t error = 0;
+    if (!server_.terminal_services) {
+      error = kErrorCallNotImplemented;
+    } else if (session_id == kCurrentSession) {
+      error = current_error;
+    } else if (const SimulatedSession* session = Find(session_id)) {
+      error = session->*session_error;
+    } else {
+      error = kErrorNoSuchSession;
+    }
+    return Finish(entry, error);
+  }
+
+  bool OpenToken(std::optional<SimulatedToken>& token, uint32_t error, Handle* handle) {
+    if (!token) {
+      *handle = nullptr;
+      return Fail(error);
+    }
+    *handle = &*token;
+    return true;
+  }
+
+  ServerDescription server_;
+  JournalSink journal_;
+  std::string real_user_name_;
+  bool user_name_is_null_ = false;
+  uint32_t last_error_ = 0;
+  std::map<void*, std::unique_ptr<Buffer>> buffers_;
+};
+
+std::unique_ptr<SimulatedServer> BuildServer(const ServerDescription& description, const Json* root,
+                                             JournalSink journal,
+                                             const std::string& real_user_name) {
+  auto server = std::make_unique<SimulatedServer>(description, std::move(journal), real_user_name);
+  if (root != nullptr && root->contains("user_name") && root->at("user_name").is_null()) {
+    server->MarkUserNameNull();
+  }
+  return server;
+}
+
+}  // namespace
+
+std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
+                                                      const std::string& real_user_name,
+                                                      std::string* error) {
+  try {
+    const Json root = Json::parse(json);
+    return BuildServer(ReadDescription(root), &root, std::move(journal), real_user_name);
+  } catch (const Json::exception& failure) {
+    *error = std::string("not valid JSON: ") + failure.what();
+  } catch (const DescriptionError& failure) {
+    *error = failure.what();
+  }
+  return nullptr;
+}
+
+std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error) {
+  JournalSink journal;
+  if (const char* journal_path = std::getenv("QUILLMARSH_JOURNAL");
+      journal_path != nullptr && *journal_path != '\0') {
+    auto file = std::make_shared<std::ofstream>(journal_path, std::ios::app | std::ios::binary);
+    if (!*file) {
+      *error = std::string("quillmarsh: journal file ") + journal_path + ": cannot be opened";
+      return nullptr;
+    }
+    journal = [file](const std::string& line) {
+      *file << line << '\n';
+      file->flush();
+    };
+  }
+
+  const char* server_path = std::getenv("QUILLMARSH_SERVER");
+  if (server_path == nullptr || *server_path == '\0') {
+    ServerDescription none;
+    none.terminal_services = false;
+    none.own_session.reset();
+    return BuildServer(none, nullptr, std::move(journal), system.AccountName());
+  }
+  std::ifstream file(server_path, std::ios::binary);
+  std::stringstream text;
+  if (file) text << file.rdbuf();
+  if (!file || file.bad()) {
+    *error = std::string("quillmarsh: server file ") + server_path + ": cannot be read";
+    return nullptr;
+  }
+  std::string what;
+  auto server = CreateSimulatedServer(text.str(), std::move(journal), system.AccountName(), &what);
+  if (!server) {
+    *error = std::string("quillmarsh: server file ") + server_path + ": " + what;
+  }
+  return server;
+}
+
+}  // namespace quillmarsh::platform

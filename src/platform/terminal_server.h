@@ -1,0 +1,153 @@
+// The narrow boundary to the Windows functions that the commands rely on:
+// Terminal Services, the account and its token, shutdown, error texts and
+// the waits of "/SLEEP". Each member mirrors one Windows call with the same
+// arguments and results, so the command code reads like the calls it makes.
+//
+// Implementations:
+//   terminal_server-win32.cc      the real Windows API
+//   simulated_server.cc           a server described by a JSON file (Linux
+//                                 build, quillmarsh-sim.exe, tests)
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quillmarsh::platform {
+
+using Handle = void*;
+
+inline constexpr uintptr_t kCurrentServerHandle = 0;
+inline constexpr uint32_t kCurrentSession = 0xFFFFFFFF;
+
+// Terminal Services information classes.
+inline constexpr uint32_t kWtsUserName = 5;
+inline constexpr uint32_t kWtsDomainName = 7;
+
+// Token access rights and information classes.
+inline constexpr uint32_t kTokenQuery = 0x0008;
+inline constexpr uint32_t kTokenAdjustPrivileges = 0x0020;
+inline constexpr uint32_t kTokenGroupsClass = 2;
+inline constexpr uint32_t kTokenElevationTypeClass = 18;
+inline constexpr uint32_t kSePrivilegeEnabled = 2;
+
+// Error codes the program produces or reacts to.
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorCallNotImplemented = 120;
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
+inline constexpr uint32_t kErrorNoSuchSession = 7022;
+
+// Same layout as WTS_SESSION_INFOA.
+struct WtsSessionInfo {
+  uint32_t SessionId;
+  char* pWinStationName;
+  uint32_t State;
+};
+
+// Same layout as WKSTA_INFO_100.
+struct WkstaInfo100 {
+  uint32_t wki100_platform_id;
+  char16_t* wki100_computername;
+  char16_t* wki100_langroup;
+  uint32_t wki100_ver_major;
+  uint32_t wki100_ver_minor;
+};
+
+// Same layouts as SID_AND_ATTRIBUTES and TOKEN_GROUPS.
+struct SidAndAttributes {
+  void* Sid;
+  uint32_t Attributes;
+};
+struct TokenGroups {
+  uint32_t GroupCount;
+  SidAndAttributes Groups[1];
+};
+
+struct SidIdentifierAuthority {
+  uint8_t Value[6];
+};
+
+// Same layouts as LUID and a TOKEN_PRIVILEGES with one entry (16 bytes).
+struct Luid {
+  uint32_t LowPart;
+  int32_t HighPart;
+};
+struct TokenPrivileges {
+  uint32_t PrivilegeCount;
+  Luid PrivilegeLuid;
+  uint32_t Attributes;
+};
+static_assert(sizeof(TokenPrivileges) == 16);
+
+class TerminalServer {
+ public:
+  virtual ~TerminalServer() = default;
+
+  // The error code of the last failed call, as GetLastError.
+  virtual uint32_t GetLastError() = 0;
+  // FormatMessageA(FROM_SYSTEM | ARGUMENT_ARRAY) into a 256-character
+  // buffer: the raw text, empty when the system has none.
+  virtual std::string FormatMessage(uint32_t code) = 0;
+
+  // wtsapi32
+  virtual bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
+                                     WtsSessionInfo** sessions, uint32_t* count) = 0;
+  virtual bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id,
+                                           uint32_t info_class, char** buffer, uint32_t* bytes) = 0;
+  virtual void WTSFreeMemory(void* memory) = 0;
+  virtual bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
+                               uint32_t title_bytes, const char16_t* message,
+                               uint32_t message_bytes, uint32_t style, uint32_t timeout,
+                               uint32_t* response, bool wait) = 0;
+  virtual bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) = 0;
+  virtual bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) = 0;
+
+  // kernel32 ProcessIdToSessionId, bound at run time: false when the
+  // function is missing or fails.
+  virtual bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) = 0;
+
+  // Account and version.
+  virtual bool GetUserNameA(char* buffer, uint32_t* size) = 0;
+  // GetVersionExA with an OSVERSIONINFOEXA of size 156.
+  virtual bool GetVersionExA(uint32_t* major_version) = 0;
+  // netapi32, bound at run time; a missing library or function gives a
+  // nonzero status.
+  virtual uint32_t NetWkstaGetInfo(const char16_t* server, uint32_t level,
+                                   WkstaInfo100** buffer) = 0;
+  virtual uint32_t NetApiBufferFree(void* buffer) = 0;
+
+  // advapi32 token calls; GetTokenInformation is bound at run time.
+  virtual bool OpenThreadToken(uint32_t access, bool open_as_self, Handle* token) = 0;
+  virtual bool OpenProcessToken(uint32_t access, Handle* token) = 0;
+  virtual bool GetTokenInformation(Handle token, uint32_t information_class, void* information,
+                                   uint32_t length, uint32_t* return_length) = 0;
+  virtual bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                        uint8_t sub_authority_count,
+                                        const uint32_t (&sub_authorities)[8], void** sid) = 0;
+  virtual bool EqualSid(void* first, void* second) = 0;
+  virtual void FreeSid(void* sid) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+  virtual bool LookupPrivilegeValueA(const char* system_name, const char* name, Luid* luid) = 0;
+  virtual bool AdjustTokenPrivileges(Handle token, bool disable_all,
+                                     const TokenPrivileges* new_state, uint32_t buffer_length,
+                                     TokenPrivileges* previous_state, uint32_t* return_length) = 0;
+
+  // user32 ExitWindowsEx.
+  virtual bool ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
+
+  // The one-second waits of "/SLEEP".
+  virtual void Sleep(uint32_t milliseconds) = 0;
+  // The UTC time of day in milliseconds, read once at start-up.
+  virtual uint32_t UtcMillisecondsOfDay() = 0;
+};
+
+// Builds the terminal server of this program: the real one on Windows, or
+// the simulated one named by the environment. On failure returns null and
+// fills `error` with one line for standard error.
+class System;
+std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error);
+
+}  // namespace quillmarsh::platform

@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""Runs the end-to-end cases against a built program.
+
+Each file in the cases folder holds a JSON list of cases:
+
+  name         what the case shows
+  args         the arguments after the program name
+  server       the server description (an object), the name of a file in
+               examples/ (a string), or null for a machine without Terminal
+               Services; absent means {}
+  stdout       the expected console lines (each ends in CR LF), or
+  stdout_file  a file in the cases folder holding them, one per line
+  exit         the expected exit code
+  journal      the expected journal entries, in order (optional)
+  log          the expected lines of the log file, in order (optional);
+               time stamps read {T}, the process id {PID}, the log's name {LOG}
+  runs         how many times to run the program in the same temporary
+               directory before the log is read (default 1)
+  stderr       a text that standard error must contain (optional)
+
+In stdout, {TEMP} stands for the program's temporary-files directory and
+{USER} for the account that runs it. With --wine the program is a Windows
+executable run under Wine; paths handed to it are converted with winepath.
+"""
+
+import argparse
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
+TIME_STAMP = re.compile(r"\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3}")
+SHORT_TIME = re.compile(r"\[UTC:\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\]")
+PROCESS_ID = re.compile(r"\[PID:\d+\]")
+BATCH_TIME = re.compile(r"(\|I\|CNTin1GO: \d+ )\d\d-\d\d-\d{4} \d\d:\d\d:\d\d$")
+
+
+class Host:
+    """How to run the program natively: paths and directories as they are."""
+
+    def __init__(self, program):
+        self.program = program
+
+    def environment(self, scratch):
+        env = dict(os.environ)
+        env["TMPDIR"] = str(scratch)
+        return env
+
+    def path(self, unix_path):
+        return str(unix_path)
+
+    def command(self, arguments):
+        return [self.program] + arguments
+
+    def temp_directory(self, scratch):
+        return str(scratch) + "/", pathlib.Path(scratch)
+
+    def account(self):
+        import pwd
+
+        return pwd.getpwuid(os.geteuid()).pw_name
+
+
+class WineHost(Host):
+    """The Windows program under Wine, in its own prefix."""
+
+    def __init__(self, program, prefix):
+        super().__init__(program)
+        self.prefix = prefix
+        self._temp = None
+
+    def environment(self, scratch):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.prefix
+        env["WINEDEBUG"] = "-all"
+        return env
+
+    def path(self, unix_path):
+        return subprocess.run(
+            ["winepath", "-w", str(unix_path)],
+            env=self.environment(None), capture_output=True, text=True, check=True
+        ).stdout.strip()
+
+    def command(self, arguments):
+        return ["wine", self.program] + arguments
+
+    def temp_directory(self, scratch):
+        if self._temp is None:
+            shown = subprocess.run(
+                ["wine", "cmd", "/c", "echo", "%TEMP%"],
+                env=self.environment(None), capture_output=True, text=True, check=True
+            ).stdout.strip()
+            unix = subprocess.run(
+                ["winepath", "-u", shown],
+                env=self.environment(None), capture_output=True, text=True, check=True
+            ).stdout.strip()
+            self._temp = (shown + "\\", pathlib.Path(unix))
+        return self._temp
+
+    def account(self):
+        return os.environ.get("USER") or Host.account(self)
+
+
+def read_log(directory):
+    log_file = directory / "quillmarsh.utf8.log"
+    if not log_file.exists():
+        return None
+    data = log_file.read_bytes()
+    if len(data) > 200 * 1024:
+        raise AssertionError(f"log file of {len(data)} bytes is beyond 200 KB")
+    if data[:3] != b"\xef\xbb\xbf" or data[14:16] != b"\r\n":
+        raise AssertionError(f"log header is not valid: {data[:16]!r}")
+    offset = int(data[3:14].decode("ascii").strip())
+    body = data[16:offset].decode("utf-8", errors="replace")
+    if body and not body.endswith("\r\n"):
+        raise AssertionError("the log does not end in a whole line at its offset")
+    lines = body.split("\r\n")[:-1] if body else []
+    masked = []
+    for line in lines:
+        line = TIME_STAMP.sub("{T}", line, count=1)
+        line = SHORT_TIME.sub("[UTC:{T}]", line)
+        line = PROCESS_ID.sub("[PID:{PID}]", line)
+        line = BATCH_TIME.sub(r"\1{T}", line)
+        masked.append(line)
+    return masked
+
+
+def server_argument(case, scratch):
+    server = case.get("server", {})
+    if server is None:
+        return None
+    if isinstance(server, str):
+        return REPOSITORY / "examples" / server
+    path = scratch / "server.json"
+    path.write_text(json.dumps(server), encoding="utf-8")
+    return path
+
+
+def expected_stdout(case, cases_folder, temp_shown, account):
+    if "stdout_file" in case:
+        text = (cases_folder / case["stdout_file"]).read_text(encoding="utf-8")
+        lines = text.split("\n")
+        if lines and lines[-1] == "":
+            lines.pop()
+    else:
+        lines = case.get("stdout", [])
+    text = "".join(line + "\r\n" for line in lines)
+    return text.replace("{TEMP}", temp_shown).replace("{USER}", account)
+
+
+def run_case(host, case, cases_folder):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="quillmarsh-e2e-") as folder:
+        scratch = pathlib.Path(folder)
+        env = host.environment(scratch)
+        server = server_argument(case, scratch)
+        if server is not None:
+            env["QUILLMARSH_SERVER"] = host.path(server)
+        else:
+            env.pop("QUILLMARSH_SERVER", None)
+        journal = scratch / "journal.jsonl"
+        env["QUILLMARSH_JOURNAL"] = host.path(journal)
+        temp_shown, temp_unix = host.temp_directory(scratch)
+        if "log" in case:
+            (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
+
+        for _ in range(case.get("runs", 1)):
+            result = subprocess.run(
+                host.command(case["args"]), env=env, capture_output=True, timeout=120
+            )
+        want_out = expected_stdout(case, cases_folder, temp_shown, host.account())
+        got_out = result.stdout.decode("utf-8", errors="replace")
+        if got_out != want_out:
+            failures.append(f"stdout differs:\n--- want\n{want_out!r}\n--- got\n{got_out!r}")
+        if result.returncode != case.get("exit", 0):
+            failures.append(f"exit code {result.returncode}, want {case.get('exit', 0)}")
+        if "stderr" in case and case["stderr"] not in result.stderr.decode(errors="replace"):
+            failures.append(f"stderr lacks {case['stderr']!r}: {result.stderr!r}")
+        if "journal" in case:
+            entries = []
+            if journal.exists():
+                entries = [json.loads(line) for line in journal.read_text().splitlines()]
+            if entries != case["journal"]:
+                failures.append(
+                    "journal differs:\n--- want\n"
+                    + "\n".join(json.dumps(e) for e in case["journal"])
+                    + "\n--- got\n"
+                    + "\n".join(json.dumps(e) for e in entries)
+                )
+        elif journal.exists():
+            for line in journal.read_text().splitlines():
+                if json.loads(line)["call"] == "leak":
+                    failures.append("the journal ends with a leak entry")
+        if "log" in case:
+            got_log = read_log(temp_unix)
+            want_log = case["log"]
+            if want_log is not None:
+                want_log = [line.replace("{LOG}", temp_shown + "quillmarsh.utf8.log")
+                            for line in want_log]
+            if got_log != want_log:
+                failures.append(
+                    "log differs:\n--- want\n" + "\n".join(want_log or ["(no log)"])
+                    + "\n--- got\n" + "\n".join(got_log or ["(no log)"])
+                )
+            (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--cases", required=True, type=pathlib.Path)
+    parser.add_argument("--wine-prefix", help="run the program under Wine in this prefix")
+    parser.add_argument("--filter", default="", help="only cases whose name contains this")
+    options = parser.parse_args()
+
+    if options.wine_prefix:
+        host = WineHost(options.program, options.wine_prefix)
+    else:
+        host = Host(options.program)
+    passed = failed = 0
+    for case_file in sorted(options.cases.glob("*.json")):
+        for case in json.loads(case_file.read_text(encoding="utf-8")):
+            if options.filter not in case["name"]:
+                continue
+            if options.wine_prefix and case.get("native_only"):
+                continue
+            failures = run_case(host, case, options.cases)
+            label = f"{case_file.stem}: {case['name']}"
+            if failures:
+                failed += 1
+                print(f"FAIL {label}")
+                for failure in failures:
+                    print("  " + failure.replace("\n", "\n  "))
+            else:
+                passed += 1
+                print(f"ok   {label}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
