@@ -3,6 +3,11 @@
 #include <array>
 #include <string>
 
+#include "actions/message.h"
+#include "actions/session_action.h"
+#include "sessions/session_listing.h"
+#include "sessions/session_status.h"
+
 namespace quillmarsh {
 namespace {
 
@@ -18,6 +23,13 @@ void LogFileCommand(State& state) { ++state.ArgIndex; }
 constexpr std::array kCommands = {
     Command{"/NOTME", NotMeCommand},
     Command{"/LOGFILE", LogFileCommand},
+    Command{"/MESSAGE", actions::MessageCommand},
+    Command{"/LISTALLSESSIONS", sessions::ListSessionsCommand},
+    Command{"/LISTACTIVESESSIONS", sessions::ListSessionsCommand},
+    Command{"/DISCONNECT", actions::DisconnectCommand},
+    Command{"/LOGOFF", actions::LogoffCommand},
+    Command{"/MESSAGETIMEOUT", actions::MessageTimeoutCommand},
+    Command{"/STATUS", sessions::StatusCommand},
 };
 
 }  // namespace
