@@ -599,11 +599,14 @@ class SimulatedServer : public TerminalServer {
     buffers_[address] = std::move(buffer);
   }
 
-  const SimulatedSession* Find(uint32_t session_id) const {
-    for (const SimulatedSession& session : server_.sessions) {
-      if (session.id == session_id) return &session;
+  const SimulatedSession* Find(uint32_t session_id) {
+    if (index_.empty() && !server_.sessions.empty()) {
+      // The first session with an id answers for it.
+      index_.reserve(server_.sessions.size());
+      for (const SimulatedSession& session : server_.sessions) index_.emplace(session.id, &session);
     }
-    return nullptr;
+    auto found = index_.find(session_id);
+    return found == index_.end() ? nullptr : found->second;
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
@@ -640,6 +643,7 @@ class SimulatedServer : public TerminalServer {
   bool user_name_is_null_ = false;
   uint32_t last_error_ = 0;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
+  std::unordered_map<uint32_t, const SimulatedSession*> index_;
 };
 
 std::unique_ptr<SimulatedServer> BuildServer(const ServerDescription& description, const Json* root,

@@ -51,8 +51,10 @@ void ListSessionsCommand(State& state) {
   };
   options.on_beyond_bound = [&state, width, list_all](const platform::WtsSessionInfo& record) {
     if (!list_all) return;
+    std::string number = "#";
+    number += std::to_string(record.SessionId);
     PrintListingLine(
-        state, "#" + std::to_string(record.SessionId), width,
+        state, number, width,
         record.State < SessionStateNames.size() ? SessionStateNames[record.State] : "unknown");
     state.ErrorLevel = 2;
   };
