@@ -3,6 +3,9 @@
 #include <array>
 #include <string>
 
+#include "machine/exit_windows.h"
+#include "machine/sleep.h"
+
 namespace quillmarsh {
 namespace {
 
@@ -18,6 +21,12 @@ void LogFileCommand(State& state) { ++state.ArgIndex; }
 constexpr std::array kCommands = {
     Command{"/NOTME", NotMeCommand},
     Command{"/LOGFILE", LogFileCommand},
+    Command{"/REBOOT", machine::ExitWindowsCommand},
+    Command{"/REBOOTFORCE", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWN", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWNFORCE", machine::ExitWindowsCommand},
+    Command{"/LOGOFFME", machine::ExitWindowsCommand},
+    Command{"/SLEEP", machine::SleepCommand},
 };
 
 }  // namespace
