@@ -5,6 +5,8 @@
 
 #include "actions/message.h"
 #include "actions/session_action.h"
+#include "machine/exit_windows.h"
+#include "machine/sleep.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
 
@@ -30,6 +32,12 @@ constexpr std::array kCommands = {
     Command{"/LOGOFF", actions::LogoffCommand},
     Command{"/MESSAGETIMEOUT", actions::MessageTimeoutCommand},
     Command{"/STATUS", sessions::StatusCommand},
+    Command{"/REBOOT", machine::ExitWindowsCommand},
+    Command{"/REBOOTFORCE", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWN", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWNFORCE", machine::ExitWindowsCommand},
+    Command{"/LOGOFFME", machine::ExitWindowsCommand},
+    Command{"/SLEEP", machine::SleepCommand},
 };
 
 }  // namespace
