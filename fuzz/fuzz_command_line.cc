@@ -4,6 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -135,10 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
           if (line.rfind(R"({"call":"leak")", 0) == 0) leaked = true;
         },
         "fuzzer", &error);
-    if (!server) std::abort();  // every generated description is valid
+    if (!server) {
+      std::fprintf(stderr, "invalid description: %s\n", error.c_str());
+      std::abort();  // every generated description is valid
+    }
     QuietSystem system;
     exit_code = quillmarsh::RunProgram(std::move(arguments), *server, system);
   }
-  if (leaked || exit_code < 0 || exit_code > 5) std::abort();
+  if (leaked || exit_code < 0 || exit_code > 5) {
+    std::fprintf(stderr, "leaked %d, exit code %d\n", leaked ? 1 : 0, exit_code);
+    std::abort();
+  }
   return 0;
 }

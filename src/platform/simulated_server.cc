@@ -1,5 +1,6 @@
 #include "platform/simulated_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -322,7 +323,9 @@ class SimulatedServer : public TerminalServer {
     uint32_t error = server_.terminal_services ? server_.enumerate_error : kErrorCallNotImplemented;
     if (error == 0) {
       auto buffer = std::make_unique<Buffer>();
-      buffer->records.resize(server_.sessions.size());
+      // Never an empty array: the caller frees whatever non-null pointer
+      // it was handed, also for no sessions.
+      buffer->records.resize(std::max<size_t>(1, server_.sessions.size()));
       for (size_t i = 0; i < server_.sessions.size(); ++i) {
         const SimulatedSession& session = server_.sessions[i];
         buffer->records[i].SessionId = session.id;

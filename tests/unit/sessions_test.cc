@@ -68,7 +68,9 @@ TEST(Listing, ErrorLevelOneWhenSessionsExistButNoneIsListed) {
 }
 
 TEST(Listing, NothingEnumeratedLeavesTheErrorLevel) {
-  EXPECT_EQ(RunQuillmarsh(R"({"sessions": []})", {"/LISTALLSESSIONS"}).exit_code, 0);
+  RunResult none = RunQuillmarsh(R"({"sessions": []})", {"/LISTALLSESSIONS"});
+  EXPECT_EQ(none.exit_code, 0);
+  EXPECT_EQ(none.calls, (std::vector<std::string>{"WTSEnumerateSessionsA", "WTSFreeMemory"}));
   RunResult failed = RunQuillmarsh(R"({"enumerate_error": 5, "sessions": [{"id": 1, "state": 0}]})",
                                    {"/LISTALLSESSIONS"});
   EXPECT_EQ(failed.out, "");
