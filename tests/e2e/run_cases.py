@@ -43,8 +43,9 @@ BATCH_TIME = re.compile(r"(\|I\|CNTin1GO: \d+ )\d\d-\d\d-\d{4} \d\d:\d\d:\d\d$")
 class Host:
     """How to run the program natively: paths and directories as they are."""
 
-    def __init__(self, program):
+    def __init__(self, program, wrapper=()):
         self.program = program
+        self.wrapper = list(wrapper)
 
     def environment(self, scratch):
         env = dict(os.environ)
@@ -55,7 +56,7 @@ class Host:
         return str(unix_path)
 
     def command(self, arguments):
-        return [self.program] + arguments
+        return self.wrapper + [self.program] + arguments
 
     def temp_directory(self, scratch):
         return str(scratch) + "/", pathlib.Path(scratch)
@@ -171,7 +172,7 @@ def run_case(host, case, cases_folder):
 
         for _ in range(case.get("runs", 1)):
             result = subprocess.run(
-                host.command(case["args"]), env=env, capture_output=True, timeout=120
+                host.command(case["args"]), env=env, capture_output=True, timeout=300
             )
         want_out = expected_stdout(case, cases_folder, temp_shown, host.account())
         got_out = result.stdout.decode("utf-8", errors="replace")
@@ -217,12 +218,14 @@ def main():
     parser.add_argument("--cases", required=True, type=pathlib.Path)
     parser.add_argument("--wine-prefix", help="run the program under Wine in this prefix")
     parser.add_argument("--filter", default="", help="only cases whose name contains this")
+    parser.add_argument("--wrapper", default="",
+                        help="a command to run the program under, e.g. valgrind and its options")
     options = parser.parse_args()
 
     if options.wine_prefix:
         host = WineHost(options.program, options.wine_prefix)
     else:
-        host = Host(options.program)
+        host = Host(options.program, options.wrapper.split())
     passed = failed = 0
     for case_file in sorted(options.cases.glob("*.json")):
         for case in json.loads(case_file.read_text(encoding="utf-8")):
