@@ -125,6 +125,8 @@ struct BadHeader {
   std::string header;
 };
 
+void PrintTo(const BadHeader& bad, std::ostream* out) { *out << bad.name; }
+
 class LogFileHeaderTest : public LogFileTest, public ::testing::WithParamInterface<BadHeader> {};
 
 TEST_P(LogFileHeaderTest, StartsAtSixteen) {
