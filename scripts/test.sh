@@ -9,6 +9,3 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
-
-echo "== log: what /LOGFILE adds to a run"
-python3 bench/log_overhead.py --program build/native/quillmarsh --runs 50
