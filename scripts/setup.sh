@@ -4,10 +4,16 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3-dev)
-case "${1:-}" in
-  --windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
-  --bench) packages+=(libbenchmark-dev hyperfine libspdlog-dev) ;;
-esac
+# Extra groups: --windows (cross compiler), --checks (sanitizers, fuzzing,
+# valgrind), --bench (benchmarks).
+for group in "$@"; do
+  case "$group" in
+    --windows) packages+=(g++-mingw-w64-x86-64-posix) ;;
+    --checks) packages+=(clang libclang-rt-14-dev valgrind) ;;
+    --bench) packages+=(libbenchmark-dev hyperfine libspdlog-dev) ;;
+    *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,9 +3,35 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/setup.sh --windows
+./scripts/setup.sh --windows --checks
 
 echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan
+
+echo "== valgrind memcheck over the end-to-end cases"
+python3 tests/e2e/run_cases.py --program build/native/quillmarsh --cases tests/e2e/cases \
+  --wrapper "valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect"
+
+echo "== fuzzing, a bounded run of each target"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in command_line ring_file log_format; do
+  # New inputs go to a scratch corpus; the repository's stays as it is.
+  mkdir -p "build/fuzz/corpus-$target"
+  "build/fuzz/fuzz_$target" -max_total_time="${QUILLMARSH_FUZZ_SECONDS:-60}" -timeout=60 \
+    -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=build/fuzz/ \
+    "build/fuzz/corpus-$target" "fuzz/corpus/$target" 2>&1 | grep -E "^(stat::number_of_executed_units|Done|==)" || true
+  test "${PIPESTATUS[0]}" -eq 0
+done
