@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3-dev)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix)
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64)
 fi
 
 missing=()

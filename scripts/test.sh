@@ -9,3 +9,8 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+
+echo "== windows build and tests under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+./scripts/wine-test.sh
