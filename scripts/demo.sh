@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Linux program and runs it against the bundled demo server.
+# Builds the Linux program and runs it against the bundled demo server
+# (examples/demo-server.json): a services session, the console, several RDP
+# users in different states and a listener.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,3 +20,5 @@ run() {
 }
 run
 run /LISTALLSESSIONS
+run /NOTME /LISTACTIVESESSIONS
+run /STATUS dave

@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3-dev)
-if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine wine64)
-fi
+case "${1:-}" in
+  --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+  --bench) packages+=(libbenchmark-dev hyperfine libspdlog-dev) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,6 +3,13 @@
 #include <array>
 #include <string>
 
+#include "actions/message.h"
+#include "actions/session_action.h"
+#include "machine/exit_windows.h"
+#include "machine/sleep.h"
+#include "sessions/session_listing.h"
+#include "sessions/session_status.h"
+
 namespace quillmarsh {
 namespace {
 
@@ -18,6 +25,19 @@ void LogFileCommand(State& state) { ++state.ArgIndex; }
 constexpr std::array kCommands = {
     Command{"/NOTME", NotMeCommand},
     Command{"/LOGFILE", LogFileCommand},
+    Command{"/MESSAGE", actions::MessageCommand},
+    Command{"/LISTALLSESSIONS", sessions::ListSessionsCommand},
+    Command{"/LISTACTIVESESSIONS", sessions::ListSessionsCommand},
+    Command{"/DISCONNECT", actions::DisconnectCommand},
+    Command{"/LOGOFF", actions::LogoffCommand},
+    Command{"/MESSAGETIMEOUT", actions::MessageTimeoutCommand},
+    Command{"/STATUS", sessions::StatusCommand},
+    Command{"/REBOOT", machine::ExitWindowsCommand},
+    Command{"/REBOOTFORCE", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWN", machine::ExitWindowsCommand},
+    Command{"/SHUTDOWNFORCE", machine::ExitWindowsCommand},
+    Command{"/LOGOFFME", machine::ExitWindowsCommand},
+    Command{"/SLEEP", machine::SleepCommand},
 };
 
 }  // namespace

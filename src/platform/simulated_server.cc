@@ -1,5 +1,6 @@
 #include "platform/simulated_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/system.h"
@@ -255,6 +257,34 @@ ServerDescription ReadDescription(const Json& root) {
 
 // ---- The simulated calls -------------------------------------------------
 
+// One journal line under construction; without a journal it records
+// nothing, so that a run without one pays nothing for it.
+class JournalEntry {
+ public:
+  class Field {
+   public:
+    Field(OrderedJson* json, const char* key) : json_(json), key_(key) {}
+    template <typename T>
+    Field& operator=(T&& value) {
+      if (json_ != nullptr) (*json_)[key_] = std::forward<T>(value);
+      return *this;
+    }
+
+   private:
+    OrderedJson* json_;
+    const char* key_;
+  };
+
+  explicit JournalEntry(bool active) : active_(active) {}
+  Field operator[](const char* key) { return Field(active_ ? &json_ : nullptr, key); }
+  bool active() const { return active_; }
+  const OrderedJson& json() const { return json_; }
+
+ private:
+  bool active_;
+  OrderedJson json_;
+};
+
 std::string Utf16Text(const char16_t* text, uint32_t bytes) {
   if (text == nullptr) return {};
   return Utf16ToUtf8(std::u16string_view(text, bytes / 2));
@@ -269,7 +299,7 @@ class SimulatedServer : public TerminalServer {
 
   ~SimulatedServer() override {
     if (!buffers_.empty()) {
-      OrderedJson entry;
+      JournalEntry entry(true);
       entry["call"] = "leak";
       entry["ok"] = false;
       entry["buffers"] = buffers_.size();
@@ -286,14 +316,16 @@ class SimulatedServer : public TerminalServer {
 
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
-    OrderedJson entry = Call("WTSEnumerateSessionsA");
+    JournalEntry entry = Call("WTSEnumerateSessionsA");
     entry["server"] = server;
     entry["reserved"] = reserved;
     entry["version"] = version;
     uint32_t error = server_.terminal_services ? server_.enumerate_error : kErrorCallNotImplemented;
     if (error == 0) {
       auto buffer = std::make_unique<Buffer>();
-      buffer->records.resize(server_.sessions.size());
+      // Never an empty array: the caller frees whatever non-null pointer
+      // it was handed, also for no sessions.
+      buffer->records.resize(std::max<size_t>(1, server_.sessions.size()));
       for (size_t i = 0; i < server_.sessions.size(); ++i) {
         const SimulatedSession& session = server_.sessions[i];
         buffer->records[i].SessionId = session.id;
@@ -310,7 +342,7 @@ class SimulatedServer : public TerminalServer {
 
   bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char** buffer, uint32_t* bytes) override {
-    OrderedJson entry = Call("WTSQuerySessionInformationA");
+    JournalEntry entry = Call("WTSQuerySessionInformationA");
     entry["server"] = server;
     entry["session"] = session_id;
     entry["class"] = info_class;
@@ -340,19 +372,19 @@ class SimulatedServer : public TerminalServer {
   }
 
   void WTSFreeMemory(void* memory) override {
-    OrderedJson entry = Call("WTSFreeMemory");
+    JournalEntry entry = Call("WTSFreeMemory");
     Finish(entry, buffers_.erase(memory) == 1 ? 0 : kErrorInvalidParameter);
   }
 
   bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
                        uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
                        uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
-    OrderedJson entry = Call("WTSSendMessageW");
+    JournalEntry entry = Call("WTSSendMessageW");
     entry["server"] = server;
     entry["session"] = session_id;
-    entry["title"] = Utf16Text(title, title_bytes);
+    if (entry.active()) entry["title"] = Utf16Text(title, title_bytes);
     entry["title_bytes"] = title_bytes;
-    entry["message"] = Utf16Text(message, message_bytes);
+    if (entry.active()) entry["message"] = Utf16Text(message, message_bytes);
     entry["message_bytes"] = message_bytes;
     entry["style"] = style;
     entry["timeout"] = timeout;
@@ -497,7 +529,7 @@ class SimulatedServer : public TerminalServer {
 
   bool AdjustTokenPrivileges(Handle, bool, const TokenPrivileges* new_state, uint32_t,
                              TokenPrivileges* previous_state, uint32_t* return_length) override {
-    OrderedJson entry = Call("AdjustTokenPrivileges");
+    JournalEntry entry = Call("AdjustTokenPrivileges");
     entry["privilege"] = new_state->PrivilegeLuid.LowPart == kShutdownPrivilegeLuid
                              ? "SeShutdownPrivilege"
                              : std::to_string(new_state->PrivilegeLuid.LowPart);
@@ -509,7 +541,7 @@ class SimulatedServer : public TerminalServer {
   }
 
   bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
-    OrderedJson entry = Call("ExitWindowsEx");
+    JournalEntry entry = Call("ExitWindowsEx");
     entry["flags"] = flags;
     entry["reason"] = reason;
     return Finish(
@@ -517,7 +549,7 @@ class SimulatedServer : public TerminalServer {
   }
 
   void Sleep(uint32_t milliseconds) override {
-    OrderedJson entry = Call("Sleep");
+    JournalEntry entry = Call("Sleep");
     entry["ms"] = milliseconds;
     Finish(entry, 0);
     if (!server_.virtual_sleep) {
@@ -540,14 +572,14 @@ class SimulatedServer : public TerminalServer {
     std::vector<char> text;
   };
 
-  OrderedJson Call(const char* name) {
-    OrderedJson entry;
+  JournalEntry Call(const char* name) {
+    JournalEntry entry(static_cast<bool>(journal_));
     entry["call"] = name;
     return entry;
   }
 
   // Completes and journals one call; returns its success.
-  bool Finish(OrderedJson& entry, uint32_t error) {
+  bool Finish(JournalEntry& entry, uint32_t error) {
     entry["ok"] = error == 0;
     if (error != 0) {
       entry["error"] = error;
@@ -562,24 +594,27 @@ class SimulatedServer : public TerminalServer {
     return false;
   }
 
-  void Write(const OrderedJson& entry) {
-    if (journal_) journal_(entry.dump());
+  void Write(const JournalEntry& entry) {
+    if (journal_ && entry.active()) journal_(entry.json().dump());
   }
 
   void Hand(std::unique_ptr<Buffer> buffer, void* address) {
     buffers_[address] = std::move(buffer);
   }
 
-  const SimulatedSession* Find(uint32_t session_id) const {
-    for (const SimulatedSession& session : server_.sessions) {
-      if (session.id == session_id) return &session;
+  const SimulatedSession* Find(uint32_t session_id) {
+    if (index_.empty() && !server_.sessions.empty()) {
+      // The first session with an id answers for it.
+      index_.reserve(server_.sessions.size());
+      for (const SimulatedSession& session : server_.sessions) index_.emplace(session.id, &session);
     }
-    return nullptr;
+    auto found = index_.find(session_id);
+    return found == index_.end() ? nullptr : found->second;
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
                    uint32_t current_error, uint32_t SimulatedSession::*session_error) {
-    OrderedJson entry = Call(name);
+    JournalEntry entry = Call(name);
     entry["server"] = server;
     entry["session"] = session_id;
     entry["wait"] = wait;
@@ -610,7 +645,8 @@ class SimulatedServer : public TerminalServer {
   std::string real_user_name_;
   bool user_name_is_null_ = false;
   uint32_t last_error_ = 0;
-  std::map<void*, std::unique_ptr<Buffer>> buffers_;
+  std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
+  std::unordered_map<uint32_t, const SimulatedSession*> index_;
 };
 
 std::unique_ptr<SimulatedServer> BuildServer(const ServerDescription& description, const Json* root,

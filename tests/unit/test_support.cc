@@ -9,8 +9,7 @@
 
 namespace quillmarsh::test {
 
-CapturingSystem::CapturingSystem(std::string temp)
-    : temp_directory(std::move(temp)), host_(platform::CreateSystem()) {}
+CapturingSystem::CapturingSystem(std::string temp) : temp_directory(std::move(temp)) {}
 
 uint32_t CapturingSystem::GetTempPathA(uint32_t size, char* buffer) {
   if (temp_directory.size() + 1 > size) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "forwarding_system.h"
 #include "platform/system.h"
 #include "platform/terminal_server.h"
 
@@ -13,43 +14,21 @@ namespace quillmarsh::test {
 
 // The host system with the console captured and the temporary directory
 // chosen by the test.
-class CapturingSystem : public platform::System {
+class CapturingSystem : public ForwardingSystem {
  public:
   explicit CapturingSystem(std::string temp_directory = "/nonexistent/");
 
   std::string out;
   std::string err;
   std::string temp_directory;
+  int flushes = 0;
 
   void WriteStdout(std::string_view bytes) override { out.append(bytes); }
   void FlushStdout() override { ++flushes; }
   void WriteStderr(std::string_view bytes) override { err.append(bytes); }
   uint32_t GetTempPathA(uint32_t size, char* buffer) override;
-  platform::CalendarTime LocalTime() override { return host_->LocalTime(); }
-  platform::CalendarTime UtcTime() override { return host_->UtcTime(); }
-  uint32_t TickCount() override { return host_->TickCount(); }
-  uint32_t CurrentProcessId() override { return host_->CurrentProcessId(); }
   std::string AccountName() override { return "tester"; }
   void SetCurrentThreadBelowNormalPriority() override {}
-  std::unique_ptr<platform::File> OpenFile(const std::u16string& path, OpenMode mode) override {
-    return host_->OpenFile(path, mode);
-  }
-  void CreateParentDirectories(const std::u16string& path) override {
-    host_->CreateParentDirectories(path);
-  }
-  std::unique_ptr<platform::Event> CreateEvent(const std::string& name, uint32_t* error) override {
-    return host_->CreateEvent(name, error);
-  }
-  std::unique_ptr<platform::Event> OpenEvent(const std::string& name, uint32_t* error) override {
-    return host_->OpenEvent(name, error);
-  }
-  std::u16string AnsiToUtf16(std::string_view text) override { return host_->AnsiToUtf16(text); }
-  std::string Utf16ToAnsi(std::u16string_view text) override { return host_->Utf16ToAnsi(text); }
-
-  int flushes = 0;
-
- private:
-  std::unique_ptr<platform::System> host_;
 };
 
 struct RunResult {

@@ -1,0 +1,151 @@
+// Arbitrary argument lists over an arbitrary simulated server: the program
+// must never crash or hang, must exit with a value that some command can
+// assign, and must free every Terminal Services buffer.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "driver/program.h"
+#include "platform/simulated_server.h"
+#include "forwarding_system.h"
+#include "platform/system.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+// Bytes as code points 0 to 255, so that names of any bytes survive JSON.
+std::string AnyBytes(FuzzedDataProvider& data, size_t max_length) {
+  std::string bytes = data.ConsumeRandomLengthString(max_length);
+  std::string text;
+  for (unsigned char byte : bytes) {
+    if (byte < 0x80) {
+      text += static_cast<char>(byte);
+    } else {
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return text;
+}
+
+uint32_t ErrorCode(FuzzedDataProvider& data) {
+  return data.ConsumeBool() ? 0 : data.PickValueInArray({5u, 87u, 120u, 1722u, 7022u, 99999u});
+}
+
+Json Token(FuzzedDataProvider& data) {
+  Json token = Json::object();
+  Json groups = Json::array();
+  if (data.ConsumeBool()) groups.push_back("S-1-5-32-544");
+  if (data.ConsumeBool()) groups.push_back("S-1-5-21-1-2-3-1001");
+  token["groups"] = groups;
+  token["groups_error"] = ErrorCode(data);
+  token["groups_bytes"] = data.PickValueInArray({0u, 5u, 10240000u, 10240001u, 4294967295u});
+  token["elevation_type"] = data.ConsumeIntegralInRange<uint32_t>(0, 3);
+  token["elevation_error"] = ErrorCode(data);
+  return token;
+}
+
+Json Server(FuzzedDataProvider& data) {
+  Json server = Json::object();
+  const uint32_t sessions = data.ConsumeIntegralInRange<uint32_t>(0, 12);
+  Json list = Json::array();
+  for (uint32_t i = 0; i < sessions; ++i) {
+    Json session = {{"id", data.ConsumeIntegralInRange<uint32_t>(0, 8)},
+                    {"state", data.ConsumeIntegralInRange<uint32_t>(0, 12)}};
+    session["user"] = AnyBytes(data, 300);
+    session["domain"] = AnyBytes(data, 300);
+    for (const char* key :
+         {"user_error", "domain_error", "send_error", "disconnect_error", "logoff_error"}) {
+      session[key] = ErrorCode(data);
+    }
+    list.push_back(session);
+  }
+  server["sessions"] = list;
+  server["own_session"] =
+      data.ConsumeBool() ? Json(nullptr) : Json(data.ConsumeIntegralInRange<uint32_t>(0, 8));
+  server["user_name"] = data.ConsumeBool() ? Json(nullptr) : Json(AnyBytes(data, 40));
+  server["os_major"] = data.ConsumeIntegralInRange<uint32_t>(4, 11);
+  server["token"] = {{"process", data.ConsumeBool() ? Json(nullptr) : Token(data)},
+                     {"thread", data.ConsumeBool() ? Json(nullptr) : Token(data)},
+                     {"shutdown_privilege", data.ConsumeBool()}};
+  server["enumerate_error"] = data.ConsumeBool() ? 0u : ErrorCode(data);
+  server["current_session"] = {{"disconnect_error", ErrorCode(data)},
+                               {"logoff_error", ErrorCode(data)}};
+  server["exit_windows_error"] = ErrorCode(data);
+  server["utc_ms_of_day"] = data.ConsumeIntegral<uint32_t>();
+  server["virtual_sleep"] = true;
+  return server;
+}
+
+std::vector<std::string> Arguments(FuzzedDataProvider& data) {
+  static const char* kWords[] = {
+      "/NOTME", "/MESSAGE", "/LISTALLSESSIONS", "/LISTACTIVESESSIONS", "/DISCONNECT",
+      "/LOGOFF", "/MESSAGETIMEOUT", "/STATUS", "/REBOOT", "/REBOOTFORCE", "/SHUTDOWN",
+      "/SHUTDOWNFORCE", "/LOGOFFME", "/SLEEP", "*ALL", "*me", "*ME", "-1", "$FFFFFFFF", "3",
+  };
+  std::vector<std::string> arguments = {"quillmarsh"};
+  const size_t count = data.ConsumeIntegralInRange<size_t>(0, 120);
+  for (size_t i = 0; i < count && data.remaining_bytes() > 0; ++i) {
+    if (data.ConsumeBool()) {
+      arguments.push_back(data.PickValueInArray(kWords));
+    } else {
+      arguments.push_back(data.ConsumeRandomLengthString(64));
+    }
+  }
+  return arguments;
+}
+
+// Standard output is not what is checked here.
+class QuietSystem : public quillmarsh::test::ForwardingSystem {
+ public:
+  void WriteStdout(std::string_view) override {}
+  void FlushStdout() override {}
+};
+
+// "/?" only prints the help screen, and the log is fuzzed on its own.
+bool IsSwitchThatEndsFuzzing(const std::string& argument) {
+  if (argument.empty() || argument[0] != '/') return false;
+  std::string rest = argument.substr(1);
+  for (char& c : rest) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return rest == "?" || rest == "logfile";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const std::string description = Server(data).dump();
+  std::vector<std::string> arguments = Arguments(data);
+  for (std::string& argument : arguments) {
+    if (IsSwitchThatEndsFuzzing(argument)) argument.clear();
+  }
+
+  bool leaked = false;
+  int exit_code = 0;
+  {
+    std::string error;
+    auto server = quillmarsh::platform::CreateSimulatedServer(
+        description,
+        [&leaked](const std::string& line) {
+          if (line.rfind(R"({"call":"leak")", 0) == 0) leaked = true;
+        },
+        "fuzzer", &error);
+    if (!server) {
+      std::fprintf(stderr, "invalid description: %s\n", error.c_str());
+      std::abort();  // every generated description is valid
+    }
+    QuietSystem system;
+    exit_code = quillmarsh::RunProgram(std::move(arguments), *server, system);
+  }
+  if (leaked || exit_code < 0 || exit_code > 5) {
+    std::fprintf(stderr, "leaked %d, exit code %d\n", leaked ? 1 : 0, exit_code);
+    std::abort();
+  }
+  return 0;
+}

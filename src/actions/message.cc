@@ -1,0 +1,72 @@
+#include "actions/message.h"
+
+#include <string>
+
+#include "driver/error_text.h"
+#include "driver/text.h"
+#include "sessions/session_scan.h"
+
+namespace quillmarsh::actions {
+namespace {
+
+constexpr std::u16string_view kTitle = u"Terminal Server";
+
+}  // namespace
+
+void MessageTimeoutCommand(State& state) {
+  state.LogInfo("Begin MessageTimeOut");
+  ++state.ArgIndex;
+  if (state.ArgIndex <= state.ParamCount()) {
+    ++state.ArgIndex;
+    state.MessageTimeout = WholeNumberOrZero(state.ParamStr(state.ArgIndex - 1));
+    state.LogInfo("MessageTimeOut: " + std::to_string(state.MessageTimeout));
+  }
+  state.LogInfo("End MessageTimeOut");
+}
+
+void MessageCommand(State& state) {
+  state.LogInfo("Begin Message");
+  if (!state.OperandsFollow(2)) {
+    state.StopRequested = true;
+  } else {
+    const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
+    const std::string text(Trim(state.ParamStr(state.ArgIndex + 2)));
+    state.LogInfo("username: " + target);
+    state.LogInfo("message: " + text);
+    const std::u16string message = state.System.AnsiToUtf16(text);
+
+    sessions::ScanOptions options;
+    options.state_bound = 4;
+    options.own_session_rule = sessions::OwnSessionRule::kWhenExcluded;
+    options.matching = sessions::Matching::kByNameOrAll;
+    options.target = target;
+    options.enumeration_failure_tag = "Error 5a";
+    options.lookup_failure_tag = "Error 5b";
+    options.on_match = [&state, &message](const sessions::LookedUpSession& session) {
+      uint32_t response = 0;
+      const bool sent = state.Server.WTSSendMessageW(
+          platform::kCurrentServerHandle, session.record.SessionId, kTitle.data(),
+          static_cast<uint32_t>(kTitle.size() * 2), message.c_str(),
+          static_cast<uint32_t>(message.size() * 2), 0, state.MessageTimeout, &response, false);
+      const uint32_t error = state.Server.GetLastError();
+      const std::string name = sessions::SessionName(session);
+      if (sent) {
+        state.LogInfo("Message OK: " + name);
+        state.PrintLine("Message OK: " + name);
+        state.ErrorLevel = 2;
+      } else {
+        const std::string error_text = SystemErrorText(state.Server, error);
+        state.LogError("Message Not OK: " + name);
+        state.LogError(error_text);
+        state.PrintLine("Message Not OK: " + name);
+        state.PrintLine(error_text);
+        state.ErrorLevel = 1;
+      }
+    };
+    sessions::RunSessionScan(state, options);
+  }
+  state.ArgIndex += 3;
+  state.LogInfo("End Message");
+}
+
+}  // namespace quillmarsh::actions

@@ -1,0 +1,108 @@
+#include "actions/session_action.h"
+
+#include <string>
+#include <string_view>
+
+#include "driver/error_text.h"
+#include "driver/text.h"
+#include "sessions/session_scan.h"
+
+namespace quillmarsh::actions {
+namespace {
+
+// What sets "/DISCONNECT" and "/LOGOFF" apart.
+struct SessionAction {
+  bool (platform::TerminalServer::*call)(uintptr_t server, uint32_t session_id, bool wait);
+  uint32_t state_bound;
+  std::string_view begin_line;
+  std::string_view end_line;
+  std::string_view me_done;
+  std::string_view me_refused;
+  std::string_view done_prefix;
+  std::string_view refused_prefix;
+  std::string_view enumeration_failure_tag;
+  std::string_view lookup_failure_tag;
+};
+
+constexpr SessionAction kDisconnect = {
+    &platform::TerminalServer::WTSDisconnectSession,
+    4,
+    "Begin Disconnect",
+    "End Disconnect",
+    "Disconnect me OK",
+    "Disconnect me Not OK",
+    "Disconnect OK: ",
+    "Disconnect Not OK: ",
+    "Error 1a",
+    "Can not look up account info",
+};
+
+constexpr SessionAction kLogoff = {
+    &platform::TerminalServer::WTSLogoffSession,
+    5,
+    "Begin Logoff",
+    "End Logoff",
+    "Logoff me OK",
+    "Logoff me Not OK",
+    "Logoff OK: ",
+    "Logoff Not OK: ",
+    "Error 2a",
+    "Error 2b",
+};
+
+// Calls the action on one session and reports it: log, console, Errorlevel.
+void ActOn(State& state, const SessionAction& action, uint32_t session_id, std::string_view done,
+           std::string_view refused) {
+  const bool succeeded =
+      (state.Server.*action.call)(platform::kCurrentServerHandle, session_id, false);
+  if (succeeded) {
+    state.LogInfo(done);
+    state.PrintLine(done);
+    state.ErrorLevel = 2;
+    return;
+  }
+  const uint32_t error = state.Server.GetLastError();
+  const std::string error_text = SystemErrorText(state.Server, error);
+  state.LogError(refused);
+  state.LogError(error_text);
+  state.PrintLine(refused);
+  state.PrintLine(error_text);
+  state.ErrorLevel = 1;
+}
+
+void RunSessionAction(State& state, const SessionAction& action) {
+  state.LogInfo(action.begin_line);
+  if (!state.OperandsFollow(1)) {
+    state.StopRequested = true;
+  } else {
+    const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
+    state.LogInfo("username: " + target);
+    if (target == "*me") {
+      ActOn(state, action, platform::kCurrentSession, action.me_done, action.me_refused);
+    } else {
+      sessions::ScanOptions options;
+      options.state_bound = action.state_bound;
+      options.own_session_rule = sessions::OwnSessionRule::kAlways;
+      options.matching = sessions::Matching::kByNameOrAll;
+      options.target = target;
+      options.enumeration_failure_tag = action.enumeration_failure_tag;
+      options.lookup_failure_tag = action.lookup_failure_tag;
+      options.on_match = [&state, &action](const sessions::LookedUpSession& session) {
+        const std::string name = sessions::SessionName(session);
+        ActOn(state, action, session.record.SessionId, std::string(action.done_prefix) + name,
+              std::string(action.refused_prefix) + name);
+      };
+      sessions::RunSessionScan(state, options);
+    }
+  }
+  state.ArgIndex += 2;
+  state.LogInfo(action.end_line);
+}
+
+}  // namespace
+
+void DisconnectCommand(State& state) { RunSessionAction(state, kDisconnect); }
+
+void LogoffCommand(State& state) { RunSessionAction(state, kLogoff); }
+
+}  // namespace quillmarsh::actions

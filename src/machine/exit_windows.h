@@ -1,0 +1,39 @@
+// "/REBOOT", "/REBOOTFORCE", "/SHUTDOWN", "/SHUTDOWNFORCE" and "/LOGOFFME":
+// one ExitWindowsEx call each, the server commands only for an elevated
+// administrator.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "driver/state.h"
+#include "platform/terminal_server.h"
+
+namespace quillmarsh::machine {
+
+inline constexpr uint32_t kEwxLogoff = 0;
+inline constexpr uint32_t kEwxReboot = 0x02;
+inline constexpr uint32_t kEwxForce = 0x04;
+inline constexpr uint32_t kEwxPowerOff = 0x08;
+// Planned, operating system, reconfiguration.
+inline constexpr uint32_t kShutdownReason = 0x80020004;
+
+struct ExitWindowsRequest {
+  std::string_view word;
+  bool administrator_check;
+  uint32_t flags;
+};
+
+// One row per command word. The plain forms force as well: scheduled batch
+// files rely on a reboot that no hung application can hold up.
+std::span<const ExitWindowsRequest> ExitWindowsRequests();
+
+// Enables the shutdown privilege as far as it can, then calls ExitWindowsEx.
+// 0 when Windows accepted the request, otherwise its error code.
+uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags);
+
+// The handler of every command word in ExitWindowsRequests().
+void ExitWindowsCommand(State& state);
+
+}  // namespace quillmarsh::machine

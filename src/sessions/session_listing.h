@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "driver/state.h"
+
+namespace quillmarsh::sessions {
+
+// "/LISTALLSESSIONS" and "/LISTACTIVESESSIONS": one line per session, who
+// and in which state.
+void ListSessionsCommand(State& state);
+
+// The width of the first column: 78 less the longest state name.
+size_t ListingColumnWidth();
+
+// The text padded with blanks to `width`; never cut.
+std::string PadRight(std::string_view text, size_t width);
+
+}  // namespace quillmarsh::sessions

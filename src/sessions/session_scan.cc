@@ -1,0 +1,137 @@
+#include "sessions/session_scan.h"
+
+#include <cstring>
+#include <string>
+
+#include "driver/error_text.h"
+#include "driver/text.h"
+#include "sessions/session_states.h"
+#include "sessions/wts_buffer.h"
+
+namespace quillmarsh::sessions {
+namespace {
+
+using platform::kCurrentServerHandle;
+using platform::WtsSessionInfo;
+
+// A name counts for matching only with 1 to 245 bytes before its NUL.
+bool NameCounts(uint32_t bytes) { return bytes > 1 && bytes < 247; }
+
+// The user and domain buffers of one session, freed user first.
+struct NameBuffers {
+  explicit NameBuffers(platform::TerminalServer& server) : user(server), domain(server) {}
+  ~NameBuffers() { Free(); }
+  void Free() {
+    user.Free();
+    domain.Free();
+  }
+  WtsBuffer<char> user;
+  WtsBuffer<char> domain;
+};
+
+bool PassesOwnSessionRule(const State& state, OwnSessionRule rule, uint32_t session_id) {
+  // An unknown own session is never taken for any session.
+  const bool own = state.OwnSessionId != kUnknownSessionId && session_id == state.OwnSessionId;
+  switch (rule) {
+    case OwnSessionRule::kWhenExcluded:
+      return state.IncludeOwnSession || !own;
+    case OwnSessionRule::kAlways:
+      return !own;
+    case OwnSessionRule::kNever:
+      return true;
+  }
+  return true;
+}
+
+void LogFailure(State& state, std::string_view tag, uint32_t code) {
+  if (!state.Log) return;
+  state.LogError(tag);
+  state.LogError(SystemErrorText(state.Server, code));
+}
+
+void VisitSession(State& state, const ScanOptions& options, const std::string& upper_target,
+                  const WtsSessionInfo& record) {
+  platform::TerminalServer& server = state.Server;
+  NameBuffers names(server);
+  uint32_t user_bytes = 256;
+  uint32_t domain_bytes = 256;
+  bool found = server.WTSQuerySessionInformationA(kCurrentServerHandle, record.SessionId,
+                                                  platform::kWtsUserName, names.user.address(),
+                                                  &user_bytes) &&
+               server.WTSQuerySessionInformationA(kCurrentServerHandle, record.SessionId,
+                                                  platform::kWtsDomainName, names.domain.address(),
+                                                  &domain_bytes);
+  if (!found) {
+    LogFailure(state, options.lookup_failure_tag, server.GetLastError());
+    return;
+  }
+  const LookedUpSession session{
+      record,
+      names.user.get() != nullptr ? std::string_view(names.user.get()) : std::string_view(),
+      names.domain.get() != nullptr ? std::string_view(names.domain.get()) : std::string_view(),
+      user_bytes,
+      domain_bytes,
+  };
+  if (state.Log) {
+    std::string line = "Domain\\User: " + SessionName(session);
+    if (options.state_in_user_line) {
+      line += ' ';
+      line += SessionStateNames[record.State];
+    }
+    state.LogInfo(line);
+  }
+  if (options.matching == Matching::kNone ||
+      MatchesTarget(session, upper_target, options.matching == Matching::kByNameOrAll)) {
+    options.on_match(session);
+  }
+  names.Free();
+}
+
+}  // namespace
+
+std::string SessionName(const LookedUpSession& session) {
+  std::string name;
+  name.reserve(session.domain.size() + 1 + session.user.size());
+  name.append(session.domain);
+  name += '\\';
+  name.append(session.user);
+  return name;
+}
+
+bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target, bool allow_all) {
+  if (NameCounts(session.user_bytes) && upper_target.find('\\') == std::string_view::npos &&
+      UpperAscii(session.user) == upper_target) {
+    return true;
+  }
+  if (NameCounts(session.user_bytes) && NameCounts(session.domain_bytes) &&
+      UpperAscii(SessionName(session)) == upper_target) {
+    return true;
+  }
+  return allow_all && upper_target == "*ALL";
+}
+
+void RunSessionScan(State& state, const ScanOptions& options) {
+  platform::TerminalServer& server = state.Server;
+  WtsBuffer<WtsSessionInfo> sessions(server);
+  uint32_t count = 0;
+  if (!server.WTSEnumerateSessionsA(kCurrentServerHandle, 0, 1, sessions.address(), &count)) {
+    LogFailure(state, options.enumeration_failure_tag, server.GetLastError());
+    return;
+  }
+  state.LogInfo("Counted: " + std::to_string(count));
+  if (options.on_counted) options.on_counted(count);
+
+  const std::string upper_target = UpperAscii(options.target);
+  for (uint32_t i = 0; i < count; ++i) {
+    const WtsSessionInfo& record = sessions.get()[i];
+    if (!PassesOwnSessionRule(state, options.own_session_rule, record.SessionId)) continue;
+    if (record.State >= options.state_bound) {
+      if (options.on_beyond_bound) options.on_beyond_bound(record);
+      continue;
+    }
+    VisitSession(state, options, upper_target, record);
+  }
+  sessions.Free();
+}
+
+}  // namespace quillmarsh::sessions

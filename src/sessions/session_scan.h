@@ -1,0 +1,67 @@
+// The one walk over the server's sessions that every session command
+// shares: enumerate, leave out by the own-session rule and by state, look up
+// user and domain, log them, match them against the command's target and
+// hand each match to the command's action. Every buffer that Terminal
+// Services hands out is freed before the scan returns, on every path.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "driver/state.h"
+#include "platform/terminal_server.h"
+
+namespace quillmarsh::sessions {
+
+enum class OwnSessionRule {
+  kWhenExcluded,  // left out after "/NOTME"
+  kNever,
+  kAlways,
+};
+
+enum class Matching {
+  kNone,  // every looked-up session is handed on
+  kByName,
+  kByNameOrAll,
+};
+
+// A session that passed the filters and whose names were looked up.
+struct LookedUpSession {
+  const platform::WtsSessionInfo& record;
+  std::string_view user;
+  std::string_view domain;
+  uint32_t user_bytes;
+  uint32_t domain_bytes;
+};
+
+struct ScanOptions {
+  uint32_t state_bound = 0;
+  OwnSessionRule own_session_rule = OwnSessionRule::kNever;
+  Matching matching = Matching::kNone;
+  // The trimmed target operand (for the matching modes).
+  std::string_view target;
+  std::string_view enumeration_failure_tag;
+  std::string_view lookup_failure_tag;
+  // The listings add the state name to the "Domain\User: " log line.
+  bool state_in_user_line = false;
+
+  // After a successful enumeration, with the number of sessions.
+  std::function<void(uint32_t count)> on_counted;
+  // For each matching (or, without matching, each looked-up) session.
+  std::function<void(const LookedUpSession&)> on_match;
+  // For each session at or above the state bound that the own-session
+  // rule kept; such sessions are not looked up.
+  std::function<void(const platform::WtsSessionInfo&)> on_beyond_bound;
+};
+
+void RunSessionScan(State& state, const ScanOptions& options);
+
+// Domain + "\" + User, also when either is empty.
+std::string SessionName(const LookedUpSession& session);
+
+// Whether a looked-up session matches the target; `upper_target` is the
+// target upper-cased.
+bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target, bool allow_all);
+
+}  // namespace quillmarsh::sessions

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "driver/state.h"
+
+namespace quillmarsh::sessions {
+
+// "/STATUS user": the state of the user's last matching session becomes
+// the Errorlevel (nothing is printed).
+void StatusCommand(State& state);
+
+}  // namespace quillmarsh::sessions

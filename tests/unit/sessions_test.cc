@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sessions/session_listing.h"
+#include "sessions/session_scan.h"
+#include "test_support.h"
+
+namespace quillmarsh::test {
+namespace {
+
+// A padded first column of 66 characters, a blank, then the state.
+std::string Row(const std::string& who, const std::string& state) {
+  return sessions::PadRight(who, 66) + " " + state;
+}
+
+const char* kServer = R"({
+  "own_session": 2,
+  "sessions": [
+    {"id": 0, "station": "Services", "state": "Disconnected"},
+    {"id": 1, "state": "Connected", "domain": "CORP"},
+    {"id": 2, "state": "Active", "user": "alice", "domain": "CORP"},
+    {"id": 3, "state": "Idle"},
+    {"id": 4, "state": 12},
+    {"id": 65536, "state": "Listen"}
+  ]})";
+
+TEST(Listing, PrintsNamedAndNumberedLinesInEnumerationOrder) {
+  RunResult run = RunQuillmarsh(kServer, {"/LISTALLSESSIONS"});
+  EXPECT_EQ(run.out, Lines({Row("\\", "Disconnected"), Row("CORP\\", "Connected"),
+                            Row("CORP\\alice", "Active"), Row("#3", "Idle"), Row("#4", "unknown"),
+                            Row("#65536", "Listen")}));
+  EXPECT_EQ(run.exit_code, 2);
+  // Each looked-up session's two buffers are freed, user first, before the
+  // next session; the array last.
+  EXPECT_EQ(
+      run.journal[0],
+      R"({"call":"WTSEnumerateSessionsA","server":0,"reserved":0,"version":1,"count":6,"ok":true})");
+  EXPECT_EQ(run.journal[1],
+            R"({"call":"WTSQuerySessionInformationA","server":0,"session":0,"class":5,"ok":true})");
+  EXPECT_EQ(run.journal[2],
+            R"({"call":"WTSQuerySessionInformationA","server":0,"session":0,"class":7,"ok":true})");
+  const std::vector<std::string> per_session = {"WTSQuerySessionInformationA",
+                                                "WTSQuerySessionInformationA", "WTSFreeMemory",
+                                                "WTSFreeMemory"};
+  std::vector<std::string> expected = {"WTSEnumerateSessionsA"};
+  for (int i = 0; i < 3; ++i)
+    expected.insert(expected.end(), per_session.begin(), per_session.end());
+  expected.push_back("WTSFreeMemory");
+  EXPECT_EQ(run.calls, expected);
+}
+
+TEST(Listing, ActiveListLeavesOutOtherStatesAndNotMeLeavesOutOwnSession) {
+  RunResult run = RunQuillmarsh(kServer, {"/listactivesessions", "/NOTME", "/LISTALLSESSIONS"});
+  EXPECT_EQ(run.out, Lines({Row("\\", "Disconnected"), Row("CORP\\", "Connected"),
+                            Row("CORP\\alice", "Active"), Row("\\", "Disconnected"),
+                            Row("CORP\\", "Connected"), Row("#3", "Idle"), Row("#4", "unknown"),
+                            Row("#65536", "Listen")}));
+}
+
+TEST(Listing, ErrorLevelOneWhenSessionsExistButNoneIsListed) {
+  RunResult run =
+      RunQuillmarsh(R"({"sessions": [{"id": 5, "state": "Listen"}, {"id": 6, "state": "Idle"}]})",
+                    {"/LISTACTIVESESSIONS"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.exit_code, 1);
+}
+
+TEST(Listing, NothingEnumeratedLeavesTheErrorLevel) {
+  RunResult none = RunQuillmarsh(R"({"sessions": []})", {"/LISTALLSESSIONS"});
+  EXPECT_EQ(none.exit_code, 0);
+  EXPECT_EQ(none.calls, (std::vector<std::string>{"WTSEnumerateSessionsA", "WTSFreeMemory"}));
+  RunResult failed = RunQuillmarsh(R"({"enumerate_error": 5, "sessions": [{"id": 1, "state": 0}]})",
+                                   {"/LISTALLSESSIONS"});
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(failed.exit_code, 0);
+  EXPECT_EQ(failed.calls, std::vector<std::string>{"WTSEnumerateSessionsA"});
+}
+
+TEST(Listing, FailedLookupSkipsTheSessionAndFreesWhatWasHandedOut) {
+  RunResult run = RunQuillmarsh(R"({"sessions": [
+      {"id": 1, "state": "Active", "user": "a", "user_error": 5},
+      {"id": 2, "state": "Active", "user": "b", "domain_error": 1722},
+      {"id": 3, "state": "Active", "user": "c"}]})",
+                                {"/LISTALLSESSIONS"});
+  EXPECT_EQ(run.out, Lines({Row("\\c", "Active")}));
+  EXPECT_EQ(
+      run.calls,
+      (std::vector<std::string>{
+          "WTSEnumerateSessionsA", "WTSQuerySessionInformationA", "WTSQuerySessionInformationA",
+          "WTSQuerySessionInformationA", "WTSFreeMemory", "WTSQuerySessionInformationA",
+          "WTSQuerySessionInformationA", "WTSFreeMemory", "WTSFreeMemory", "WTSFreeMemory"}));
+}
+
+TEST(Listing, LongNamesAreNeverCut) {
+  const std::string user(70, 'u');
+  RunResult run =
+      RunQuillmarsh(R"({"sessions": [{"id": 1, "state": "Active", "user": ")" + user + R"("}]})",
+                    {"/LISTALLSESSIONS"});
+  EXPECT_EQ(run.out, Lines({"\\" + user + " Active"}));
+  EXPECT_EQ(sessions::ListingColumnWidth(), 66u);
+}
+
+sessions::LookedUpSession Looked(const std::string& user, const std::string& domain) {
+  static const platform::WtsSessionInfo record{1, nullptr, 0};
+  return {record, user, domain, static_cast<uint32_t>(user.size() + 1),
+          static_cast<uint32_t>(domain.size() + 1)};
+}
+
+TEST(Matching, UserAloneDomainAndUserOrAll) {
+  EXPECT_TRUE(MatchesTarget(Looked("alice", "CORP"), "ALICE", false));
+  EXPECT_TRUE(MatchesTarget(Looked("Alice", "corp"), "CORP\\ALICE", false));
+  EXPECT_FALSE(MatchesTarget(Looked("alice", "OTHER"), "CORP\\ALICE", false));
+  EXPECT_FALSE(MatchesTarget(Looked("alice", ""), "\\ALICE", false));
+  EXPECT_FALSE(MatchesTarget(Looked("", "CORP"), "", true));
+  EXPECT_TRUE(MatchesTarget(Looked("", ""), "*ALL", true));
+  EXPECT_FALSE(MatchesTarget(Looked("bob", "CORP"), "*ALL", false));
+  // Only ASCII letters are folded.
+  EXPECT_FALSE(MatchesTarget(Looked("\xc3\xa9mile", "CORP"), "\xc3\x89MILE", false));
+}
+
+TEST(Matching, NamesOf245BytesCountAnd246DoNot) {
+  EXPECT_TRUE(MatchesTarget(Looked(std::string(245, 'a'), "D"), std::string(245, 'A'), false));
+  EXPECT_FALSE(MatchesTarget(Looked(std::string(246, 'a'), "D"), std::string(246, 'A'), false));
+  EXPECT_FALSE(
+      MatchesTarget(Looked("a", std::string(246, 'd')), std::string(246, 'D') + "\\A", false));
+}
+
+TEST(Status, ErrorLevelFromTheStateOfTheLastMatchingSession) {
+  const std::vector<std::pair<std::string, int>> states = {
+      {"Active", 4}, {"Connected", 3}, {"ConnectQuery", 1}, {"Shadow", 5}, {"Disconnected", 2}};
+  for (const auto& [name, level] : states) {
+    RunResult run = RunQuillmarsh(R"({"own_session": 7, "sessions": [{"id": 7, "state": ")" + name +
+                                      R"(", "user": "alice", "domain": "CORP"}]})",
+                                  {"/NOTME", "/STATUS", " corp\\ALICE "});
+    EXPECT_EQ(run.exit_code, level) << name;
+    EXPECT_EQ(run.out, "");
+  }
+  RunResult two = RunQuillmarsh(R"({"sessions": [
+      {"id": 1, "state": "Active", "user": "alice"},
+      {"id": 2, "state": "Disconnected", "user": "alice"},
+      {"id": 3, "state": "Idle", "user": "alice"}]})",
+                                {"/STATUS", "alice"});
+  EXPECT_EQ(two.exit_code, 2);
+}
+
+TEST(Status, NoMatchLeavesTheEarlierValueAndAMissingOperandStops) {
+  const char* server = R"({"sessions": [{"id": 1, "state": "Active", "user": "alice"}]})";
+  EXPECT_EQ(RunQuillmarsh(server, {"/LISTALLSESSIONS", "/STATUS", "*ALL"}).exit_code, 2);
+  RunResult missing = RunQuillmarsh(server, {"/STATUS", "alice", "/STATUS"});
+  EXPECT_EQ(missing.exit_code, 4);
+  EXPECT_EQ(missing.out,
+            BannerBlock() + Lines({"Wrong or unknown command. Type /?  for information"}));
+}
+
+TEST(OwnSession, UnknownOwnSessionMatchesNoSession) {
+  RunResult run =
+      RunQuillmarsh(R"({"sessions": [{"id": 4294967295, "state": "Active", "user": "x"}]})",
+                    {"/NOTME", "/LISTALLSESSIONS"});
+  EXPECT_EQ(run.out, Lines({Row("\\x", "Active")}));
+}
+
+}  // namespace
+}  // namespace quillmarsh::test
