@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows build (build/windows) under Wine, in a fresh prefix under
 # the build folder: the checks of the executables and of the platform layer,
-# every end-to-end case against quillmarsh-sim.exe, and the smoke suite
-# against quillmarsh.exe on Wine's own API.
+# every end-to-end case against quillmarsh-sim.exe, the smoke suite against
+# quillmarsh.exe on Wine's own API, and the example batch files over
+# quillmarsh-sim.exe.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -41,3 +42,7 @@ python3 tests/e2e/run_cases.py --program "$build/quillmarsh-sim.exe" \
 echo "-- smoke suite against quillmarsh.exe on Wine's own API"
 python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" \
   --cases tests/wine/cases --wine-prefix "$WINEPREFIX"
+
+echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
+python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \
+  --wine-prefix "$WINEPREFIX"
