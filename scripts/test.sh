@@ -14,3 +14,4 @@ echo "== windows build and tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ./scripts/wine-test.sh
+./scripts/package.sh
