@@ -3,17 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "log/log_writer_thread.h"
 #include "platform/system.h"
 
 namespace quillmarsh::log {
-
-// Turns an error code into the text of the thread's diagnostic lines.
-using ErrorTextFunction = std::function<std::string(uint32_t)>;
 
 class LogWriter {
  public:
@@ -27,6 +24,7 @@ class LogWriter {
   };
 
   LogWriter(platform::System& system, ErrorTextFunction error_text, Options options);
+  // Closes the log when Close was not called.
   ~LogWriter();
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
@@ -42,5 +40,9 @@ class LogWriter {
   class Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The name of the event that wakes the writer thread of `file_name`: "G"
+// and the MD5 digest of the stored name in the ANSI code page.
+std::string LogEventName(platform::System& system, std::u16string_view file_name);
 
 }  // namespace quillmarsh::log

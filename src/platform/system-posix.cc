@@ -185,8 +185,8 @@ class PosixSystem : public System {
   }
 
   // The temporary-files directory is shared by every account: only a
-  // regular file of this account is opened, never through a symbolic link,
-  // and only when no other writer holds it.
+  // regular file of this account with no other name is opened, never
+  // through a symbolic link, and only when no other writer holds it.
   std::unique_ptr<File> OpenFile(const std::u16string& path, OpenMode mode) override {
     const std::string name = Utf16ToUtf8(path);
     int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
@@ -195,7 +195,8 @@ class PosixSystem : public System {
     if (descriptor < 0) return nullptr;
     struct stat status {};
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != ::geteuid() || ::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        status.st_uid != ::geteuid() || status.st_nlink != 1 ||
+        ::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
       ::close(descriptor);
       return nullptr;
     }

@@ -13,10 +13,11 @@
 namespace quillmarsh::test {
 
 // The host system with the console captured and the temporary directory
-// chosen by the test.
+// chosen by the test. The default is a directory that nothing can be created
+// in (not even by root), so a run with "/LOGFILE" leaves no file behind.
 class CapturingSystem : public ForwardingSystem {
  public:
-  explicit CapturingSystem(std::string temp_directory = "/nonexistent/");
+  explicit CapturingSystem(std::string temp_directory = "/dev/null/");
 
   std::string out;
   std::string err;
@@ -45,7 +46,7 @@ std::unique_ptr<platform::TerminalServer> MakeServer(const std::string& json,
 
 // Runs the program with `arguments` (without the program name).
 RunResult RunQuillmarsh(const std::string& server_json, std::vector<std::string> arguments,
-                        const std::string& temp_directory = "/nonexistent/");
+                        const std::string& temp_directory = "/dev/null/");
 
 // Lines joined with CR LF, each ending in one.
 std::string Lines(const std::vector<std::string>& lines);
