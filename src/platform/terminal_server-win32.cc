@@ -155,8 +155,8 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
-    auto* records = reinterpret_cast<PWTS_SESSION_INFOA>(*sessions);
-    DWORD records_count = *count;
+    PWTS_SESSION_INFOA records = nullptr;
+    DWORD records_count = 0;
     const BOOL done =
         ::WTSEnumerateSessionsA(ServerHandle(server), reserved, version, &records, &records_count);
     *sessions = reinterpret_cast<WtsSessionInfo*>(records);
@@ -199,9 +199,9 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
     if (process_id_to_session_id_ == nullptr) return Missing();
-    DWORD session = *session_id;
+    DWORD session = 0;
     const BOOL done = process_id_to_session_id_(process_id, &session);
-    *session_id = session;
+    if (done) *session_id = session;
     return done != FALSE;
   }
 
@@ -223,7 +223,7 @@ class WindowsTerminalServer : public TerminalServer {
   uint32_t NetWkstaGetInfo(const char16_t* server, uint32_t level, WkstaInfo100** buffer) override {
     NetWkstaGetInfoFunction function = net_wksta_get_info_.get();
     if (function == nullptr) return ERROR_PROC_NOT_FOUND;
-    LPBYTE info = reinterpret_cast<LPBYTE>(*buffer);
+    LPBYTE info = nullptr;
     const NET_API_STATUS status = function(WideText(server), level, &info);
     *buffer = reinterpret_cast<WkstaInfo100*>(info);
     return status;
@@ -236,14 +236,14 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
   bool OpenThreadToken(uint32_t access, bool open_as_self, Handle* token) override {
-    HANDLE handle = *token;
+    HANDLE handle = nullptr;
     const BOOL done = ::OpenThreadToken(::GetCurrentThread(), access, open_as_self, &handle);
     *token = handle;
     return done != FALSE;
   }
 
   bool OpenProcessToken(uint32_t access, Handle* token) override {
-    HANDLE handle = *token;
+    HANDLE handle = nullptr;
     const BOOL done = ::OpenProcessToken(::GetCurrentProcess(), access, &handle);
     *token = handle;
     return done != FALSE;
@@ -253,7 +253,7 @@ class WindowsTerminalServer : public TerminalServer {
                            uint32_t length, uint32_t* return_length) override {
     GetTokenInformationFunction function = get_token_information_.get();
     if (function == nullptr) return Missing();
-    DWORD returned = return_length != nullptr ? *return_length : 0;
+    DWORD returned = 0;
     const BOOL done = function(token, static_cast<TOKEN_INFORMATION_CLASS>(information_class),
                                information, length, &returned);
     if (return_length != nullptr) *return_length = returned;
@@ -291,7 +291,7 @@ class WindowsTerminalServer : public TerminalServer {
   bool AdjustTokenPrivileges(Handle token, bool disable_all, const TokenPrivileges* new_state,
                              uint32_t buffer_length, TokenPrivileges* previous_state,
                              uint32_t* return_length) override {
-    DWORD returned = return_length != nullptr ? *return_length : 0;
+    DWORD returned = 0;
     const BOOL done = ::AdjustTokenPrivileges(
         token, disable_all,
         reinterpret_cast<PTOKEN_PRIVILEGES>(const_cast<TokenPrivileges*>(new_state)), buffer_length,
