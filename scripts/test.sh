@@ -13,5 +13,5 @@ ctest --preset native
 echo "== windows build and tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-./scripts/wine-test.sh
 ./scripts/package.sh
+./scripts/wine-test.sh
