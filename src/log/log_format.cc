@@ -88,8 +88,11 @@ void LogFormatter::Flush(LogKind kind) {
     std::u16string line(pending.last_stamp);
     line += KindMark(kind);
     line += indent_;
-    line += pending.text.size() >= kSummaryLength ? Head(pending.text, kSummaryLength)
-                                                  : std::u16string_view(pending.text);
+    // A multi-line text is summarised by its first line, so that the
+    // summary stays one line of the file.
+    std::u16string_view text = pending.text;
+    text = text.substr(0, text.find(u"\r\n"));
+    line += text.size() >= kSummaryLength ? Head(text, kSummaryLength) : text;
     line += u" [";
     line += Widen(std::to_string(pending.count));
     line += u"x]";

@@ -145,6 +145,15 @@ TEST(LogFormat, SummaryKeepsTheFirst210CharactersOfALongText) {
   EXPECT_EQ(f.lines[3], S(4) + "|I|" + short_text + " [2x]");
 }
 
+TEST(LogFormat, SummaryOfAMultiLineTextIsItsFirstLine) {
+  Formatter f;
+  f.Error("first\r\nsecond");
+  f.Error("first\r\nsecond");
+  f.Flush();
+  ASSERT_EQ(f.lines.size(), 3u);
+  EXPECT_EQ(f.lines[2], S(2) + "|E|first [2x]");
+}
+
 TEST(LogFormat, EmptyTextDoesNothingAtAll) {
   Formatter f;
   f.Info("x");
