@@ -10,6 +10,12 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
+echo "== windows build and tests under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+./scripts/package.sh
+./scripts/wine-test.sh
+
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
@@ -30,8 +36,12 @@ cmake --build --preset fuzz
 for target in command_line ring_file log_format; do
   # New inputs go to a scratch corpus; the repository's stays as it is.
   mkdir -p "build/fuzz/corpus-$target"
-  "build/fuzz/fuzz_$target" -max_total_time="${QUILLMARSH_FUZZ_SECONDS:-60}" -timeout=60 \
+  if ! "build/fuzz/fuzz_$target" -max_total_time="${QUILLMARSH_FUZZ_SECONDS:-60}" -timeout=60 \
     -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=build/fuzz/ \
-    "build/fuzz/corpus-$target" "fuzz/corpus/$target" 2>&1 | grep -E "^(stat::number_of_executed_units|Done|==)" || true
-  test "${PIPESTATUS[0]}" -eq 0
+    "build/fuzz/corpus-$target" "fuzz/corpus/$target" >"build/fuzz/$target.log" 2>&1; then
+    tail -n 60 "build/fuzz/$target.log"
+    echo "fuzz_$target failed" >&2
+    exit 1
+  fi
+  echo "fuzz_$target: $(grep -E '^Done' "build/fuzz/$target.log")"
 done

@@ -22,8 +22,9 @@ Each file in the cases folder holds a JSON list of cases:
   stderr       a text that standard error must contain (optional)
 
 In stdout, {TEMP} stands for the program's temporary-files directory and
-{USER} for the account that runs it. With --wine the program is a Windows
-executable run under Wine; paths handed to it are converted with winepath.
+{USER} for the account that runs it. With --wine-prefix the program is a
+Windows executable run under Wine in that prefix; paths handed to it are
+converted with winepath, and {TEMP} and {USER} are what Wine gives it.
 """
 
 import argparse
@@ -62,7 +63,8 @@ class Host:
     """How to run the program natively: paths and directories as they are."""
 
     def __init__(self, program, wrapper=()):
-        self.program = program
+        # Absolute: the program runs in each case's scratch folder.
+        self.program = str(pathlib.Path(program).resolve())
         self.wrapper = list(wrapper)
 
     def environment(self, scratch):
@@ -86,12 +88,18 @@ class Host:
 
 
 class WineHost(Host):
-    """The Windows program under Wine, in its own prefix."""
+    """The Windows program under Wine, in its own prefix.
+
+    Wine hands the program the prefix's own temporary directory whatever the
+    Unix environment says, and the Unix account as the Windows account.
+    """
 
     def __init__(self, program, prefix):
         super().__init__(program)
-        self.prefix = prefix
+        self.prefix = str(pathlib.Path(prefix).resolve())
         self._temp = None
+        self._folders = {}
+        self.path(pathlib.Path(tempfile.gettempdir()) / "scratch")
 
     def environment(self, scratch):
         env = dict(os.environ)
@@ -99,30 +107,49 @@ class WineHost(Host):
         env["WINEDEBUG"] = "-all"
         return env
 
+    def _wine(self, arguments):
+        code, out, err = run(arguments, self.environment(None))
+        if code != 0:
+            raise RuntimeError(f"{arguments} failed with {code}: {err!r}")
+        return out.decode().strip()
+
     def path(self, unix_path):
-        return subprocess.run(
-            ["winepath", "-w", str(unix_path)],
-            env=self.environment(None), capture_output=True, text=True, check=True
-        ).stdout.strip()
+        # winepath costs a Wine start: convert a folder once and build the
+        # names below it from that.
+        unix_path = pathlib.Path(unix_path)
+        for folder in unix_path.parents:
+            if folder in self._folders:
+                parts = unix_path.relative_to(folder).parts
+                return "\\".join([self._folders[folder], *parts])
+        converted = self._wine(["winepath", "-w", str(unix_path.parent)])
+        self._folders[unix_path.parent] = converted.rstrip("\\")
+        return self.path(unix_path)
 
     def command(self, arguments):
         return ["wine", self.program] + arguments
 
     def temp_directory(self, scratch):
         if self._temp is None:
-            shown = subprocess.run(
-                ["wine", "cmd", "/c", "echo", "%TEMP%"],
-                env=self.environment(None), capture_output=True, text=True, check=True
-            ).stdout.strip()
-            unix = subprocess.run(
-                ["winepath", "-u", shown],
-                env=self.environment(None), capture_output=True, text=True, check=True
-            ).stdout.strip()
-            self._temp = (shown + "\\", pathlib.Path(unix))
+            shown = self._wine(["wine", "cmd", "/c", "echo", "%TEMP%"])
+            unix = self._wine(["winepath", "-u", shown])
+            self._temp = (shown.rstrip("\\") + "\\", pathlib.Path(unix))
         return self._temp
 
-    def account(self):
-        return os.environ.get("USER") or Host.account(self)
+
+def run(arguments, env, cwd=None, timeout=300):
+    """Runs a program; returns its exit code, standard output and error.
+
+    The output goes through files, not pipes: a program that starts Wine's
+    background services would hand them the pipes, which then never close.
+    """
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(
+            arguments, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+            timeout=timeout
+        ).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read(), err.read()
 
 
 def read_log(directory):
@@ -194,17 +221,15 @@ def run_case(host, case, cases_folder):
             (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
 
         for _ in range(case.get("runs", 1)):
-            result = subprocess.run(
-                host.command(case["args"]), env=env, capture_output=True, timeout=300
-            )
+            code, out, err = run(host.command(case["args"]), env, cwd=scratch)
         want_out = expected_stdout(case, cases_folder, temp_shown, host.account())
-        got_out = result.stdout.decode("utf-8", errors="replace")
+        got_out = out.decode("utf-8", errors="replace")
         if got_out != want_out:
             failures.append(f"stdout differs:\n--- want\n{want_out!r}\n--- got\n{got_out!r}")
-        if result.returncode != case.get("exit", 0):
-            failures.append(f"exit code {result.returncode}, want {case.get('exit', 0)}")
-        if "stderr" in case and case["stderr"] not in result.stderr.decode(errors="replace"):
-            failures.append(f"stderr lacks {case['stderr']!r}: {result.stderr!r}")
+        if code != case.get("exit", 0):
+            failures.append(f"exit code {code}, want {case.get('exit', 0)}")
+        if "stderr" in case and case["stderr"] not in err.decode(errors="replace"):
+            failures.append(f"stderr lacks {case['stderr']!r}: {err!r}")
         if "journal" in case:
             entries = []
             if journal.exists():

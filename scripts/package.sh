@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the Windows program and packs it for administrators:
+# dist/quillmarsh-<version>-win64.zip with quillmarsh.exe, README.md and the
+# example batch files (text files with CR LF line ends).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh --windows
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target quillmarsh
+
+version=$(sed -n 's/^project(quillmarsh VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+mkdir -p dist
+python3 - "$version" <<'PYTHON'
+import pathlib
+import subprocess
+import sys
+import time
+import zipfile
+
+version = sys.argv[1]
+name = f"quillmarsh-{version}-win64"
+archive = pathlib.Path("dist") / f"{name}.zip"
+files = [("build/windows/quillmarsh.exe", "quillmarsh.exe"), ("README.md", "README.md")]
+files += [(str(p), f"examples/{p.name}") for p in sorted(pathlib.Path("examples").glob("*.cmd"))]
+
+# Every entry carries the time of the last commit, so that the same sources
+# give the same archive.
+stamp = int(subprocess.run(["git", "log", "-1", "--format=%ct"], capture_output=True,
+                           text=True).stdout.strip() or 315532800)
+date_time = time.gmtime(max(stamp, 315532800))[:6]
+
+with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as zipped:
+    for source, target in files:
+        data = pathlib.Path(source).read_bytes()
+        if not target.endswith(".exe"):
+            data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+        entry = zipfile.ZipInfo(f"{name}/{target}", date_time)
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        entry.external_attr = 0o644 << 16
+        zipped.writestr(entry, data)
+
+with zipfile.ZipFile(archive) as zipped:
+    assert zipped.testzip() is None
+    for entry in zipped.infolist():
+        print(f"{entry.file_size:>10}  {entry.filename}")
+print(archive)
+PYTHON

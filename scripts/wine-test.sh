@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs the Windows build (build/windows) under Wine, in a fresh prefix under
+# the build folder: the checks of the executables and of the platform layer,
+# every end-to-end case against quillmarsh-sim.exe, the smoke suite against
+# quillmarsh.exe on Wine's own API, and the example batch files over
+# quillmarsh-sim.exe.
+#
+# quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
+# and ends every process of the prefix. The smoke suite therefore never
+# reboots, shuts down or logs off with /LOGOFFME.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/windows
+version=$(sed -n 's/^project(quillmarsh VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+export WINEPREFIX="$PWD/$build/wine-prefix"
+export WINEDEBUG=-all
+if [[ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]]; then
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
+mkdir -p "$WINEPREFIX"
+# One server for all the short runs that follow: each run then starts in a
+# fraction of a second. Its processes end with the script.
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+echo "Creating the Wine prefix $WINEPREFIX"
+wineboot -i </dev/null >/dev/null 2>&1
+
+echo "-- executables"
+python3 tests/wine/check_executables.py --version "$version" \
+  "$build/quillmarsh.exe" "$build/quillmarsh-sim.exe"
+
+echo "-- platform layer on Wine"
+wine "$build/quillmarsh_platform_test.exe" </dev/null
+
+echo "-- end-to-end cases against quillmarsh-sim.exe"
+python3 tests/e2e/run_cases.py --program "$build/quillmarsh-sim.exe" \
+  --cases tests/e2e/cases --wine-prefix "$WINEPREFIX"
+
+echo "-- smoke suite against quillmarsh.exe on Wine's own API"
+python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" \
+  --cases tests/wine/cases --wine-prefix "$WINEPREFIX"
+
+echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
+python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \
+  --wine-prefix "$WINEPREFIX"

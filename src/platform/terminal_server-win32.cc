@@ -1,0 +1,331 @@
+// The real Windows API behind TerminalServer.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/system.h"
+#include "platform/terminal_server.h"
+
+// After the interface: Windows' FormatMessage macro would rename its member.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// These need <windows.h> first.
+#include <lm.h>
+#include <wtsapi32.h>
+#undef FormatMessage
+
+namespace quillmarsh::platform {
+namespace {
+
+// The interface hands the system's own records through; their layouts must
+// be the same.
+static_assert(sizeof(WtsSessionInfo) == sizeof(WTS_SESSION_INFOA));
+static_assert(offsetof(WtsSessionInfo, SessionId) == offsetof(WTS_SESSION_INFOA, SessionId));
+static_assert(offsetof(WtsSessionInfo, pWinStationName) ==
+              offsetof(WTS_SESSION_INFOA, pWinStationName));
+static_assert(offsetof(WtsSessionInfo, State) == offsetof(WTS_SESSION_INFOA, State));
+static_assert(sizeof(WtsSessionInfo::State) == sizeof(WTS_CONNECTSTATE_CLASS));
+
+static_assert(sizeof(WkstaInfo100) == sizeof(WKSTA_INFO_100));
+static_assert(offsetof(WkstaInfo100, wki100_platform_id) ==
+              offsetof(WKSTA_INFO_100, wki100_platform_id));
+static_assert(offsetof(WkstaInfo100, wki100_computername) ==
+              offsetof(WKSTA_INFO_100, wki100_computername));
+static_assert(offsetof(WkstaInfo100, wki100_langroup) == offsetof(WKSTA_INFO_100, wki100_langroup));
+static_assert(offsetof(WkstaInfo100, wki100_ver_major) ==
+              offsetof(WKSTA_INFO_100, wki100_ver_major));
+static_assert(offsetof(WkstaInfo100, wki100_ver_minor) ==
+              offsetof(WKSTA_INFO_100, wki100_ver_minor));
+
+static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES));
+static_assert(offsetof(SidAndAttributes, Sid) == offsetof(SID_AND_ATTRIBUTES, Sid));
+static_assert(offsetof(SidAndAttributes, Attributes) == offsetof(SID_AND_ATTRIBUTES, Attributes));
+static_assert(sizeof(TokenGroups) == sizeof(TOKEN_GROUPS));
+static_assert(offsetof(TokenGroups, GroupCount) == offsetof(TOKEN_GROUPS, GroupCount));
+static_assert(offsetof(TokenGroups, Groups) == offsetof(TOKEN_GROUPS, Groups));
+
+static_assert(sizeof(SidIdentifierAuthority) == sizeof(SID_IDENTIFIER_AUTHORITY));
+static_assert(sizeof(Luid) == sizeof(LUID));
+static_assert(offsetof(Luid, LowPart) == offsetof(LUID, LowPart));
+static_assert(offsetof(Luid, HighPart) == offsetof(LUID, HighPart));
+static_assert(sizeof(TokenPrivileges) == sizeof(TOKEN_PRIVILEGES));
+static_assert(offsetof(TokenPrivileges, PrivilegeCount) ==
+              offsetof(TOKEN_PRIVILEGES, PrivilegeCount));
+static_assert(offsetof(TokenPrivileges, PrivilegeLuid) ==
+              offsetof(TOKEN_PRIVILEGES, Privileges[0].Luid));
+static_assert(offsetof(TokenPrivileges, Attributes) ==
+              offsetof(TOKEN_PRIVILEGES, Privileges[0].Attributes));
+
+static_assert(sizeof(OSVERSIONINFOEXA) == 156);
+static_assert(WTS_CURRENT_SESSION == kCurrentSession);
+
+// The functions bound at run time, with the system's own signatures.
+using ProcessIdToSessionIdFunction = decltype(&::ProcessIdToSessionId);
+using GetTokenInformationFunction = decltype(&::GetTokenInformation);
+using NetWkstaGetInfoFunction = decltype(&::NetWkstaGetInfo);
+using NetApiBufferFreeFunction = decltype(&::NetApiBufferFree);
+
+template <typename Function>
+Function FindFunction(HMODULE module, const char* name) {
+  if (module == nullptr) return nullptr;
+  FARPROC address = ::GetProcAddress(module, name);
+  // Through void (*)(), which converts to every function pointer type.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// A library loaded by name, released when the program ends.
+class Library {
+ public:
+  explicit Library(const char* name) : module_(::LoadLibraryA(name)) {}
+  ~Library() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  HMODULE get() const { return module_; }
+
+ private:
+  HMODULE module_;
+};
+
+// A function of a Library, looked up by name on its first use; the address
+// found (or its absence) is kept for later calls.
+template <typename Function>
+class LateBound {
+ public:
+  LateBound(const Library& library, const char* name) : library_(library), name_(name) {}
+
+  Function get() {
+    if (!looked_up_) {
+      function_ = FindFunction<Function>(library_.get(), name_);
+      looked_up_ = true;
+    }
+    return function_;
+  }
+
+ private:
+  const Library& library_;
+  const char* name_;
+  bool looked_up_ = false;
+  Function function_ = nullptr;
+};
+
+HANDLE ServerHandle(uintptr_t server) { return reinterpret_cast<HANDLE>(server); }
+
+wchar_t* WideText(const char16_t* text) {
+  return reinterpret_cast<wchar_t*>(const_cast<char16_t*>(text));
+}
+
+// Answers false with the error a missing function gives.
+bool Missing() {
+  ::SetLastError(ERROR_PROC_NOT_FOUND);
+  return false;
+}
+
+class WindowsTerminalServer : public TerminalServer {
+ public:
+  WindowsTerminalServer()
+      : process_id_to_session_id_(FindFunction<ProcessIdToSessionIdFunction>(
+            ::GetModuleHandleA("kernel32.dll"), "ProcessIdToSessionId")),
+        advapi32_("advapi32.dll"),
+        netapi32_("netapi32.dll"),
+        get_token_information_(advapi32_, "GetTokenInformation"),
+        net_wksta_get_info_(netapi32_, "NetWkstaGetInfo"),
+        net_api_buffer_free_(netapi32_, "NetApiBufferFree") {}
+
+  uint32_t GetLastError() override { return ::GetLastError(); }
+
+  std::string FormatMessage(uint32_t code) override {
+    // Some system texts have inserts ("%1"); with FORMAT_MESSAGE_ARGUMENT_ARRAY
+    // each is read from the argument array, so every entry points at an
+    // empty text (two zero bytes: empty as ANSI and as UTF-16) instead of
+    // there being no array to read.
+    static const char kEmpty[2] = {};
+    DWORD_PTR arguments[99];
+    for (DWORD_PTR& argument : arguments) argument = reinterpret_cast<DWORD_PTR>(kEmpty);
+    char buffer[256] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code,
+                         0, buffer, sizeof buffer, reinterpret_cast<va_list*>(arguments));
+    return std::string(buffer, strnlen(buffer, std::min<size_t>(length, sizeof buffer)));
+  }
+
+  bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
+                             WtsSessionInfo** sessions, uint32_t* count) override {
+    PWTS_SESSION_INFOA records = nullptr;
+    DWORD records_count = 0;
+    const BOOL done =
+        ::WTSEnumerateSessionsA(ServerHandle(server), reserved, version, &records, &records_count);
+    *sessions = reinterpret_cast<WtsSessionInfo*>(records);
+    *count = records_count;
+    return done != FALSE;
+  }
+
+  bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
+                                   char** buffer, uint32_t* bytes) override {
+    LPSTR text = *buffer;
+    DWORD text_bytes = *bytes;
+    const BOOL done =
+        ::WTSQuerySessionInformationA(ServerHandle(server), session_id,
+                                      static_cast<WTS_INFO_CLASS>(info_class), &text, &text_bytes);
+    *buffer = text;
+    *bytes = text_bytes;
+    return done != FALSE;
+  }
+
+  void WTSFreeMemory(void* memory) override { ::WTSFreeMemory(memory); }
+
+  bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
+                       uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
+                       uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
+    DWORD answer = response != nullptr ? *response : 0;
+    const BOOL done =
+        ::WTSSendMessageW(ServerHandle(server), session_id, WideText(title), title_bytes,
+                          WideText(message), message_bytes, style, timeout, &answer, wait);
+    if (response != nullptr) *response = answer;
+    return done != FALSE;
+  }
+
+  bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) override {
+    return ::WTSDisconnectSession(ServerHandle(server), session_id, wait) != FALSE;
+  }
+
+  bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
+    return ::WTSLogoffSession(ServerHandle(server), session_id, wait) != FALSE;
+  }
+
+  bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
+    if (process_id_to_session_id_ == nullptr) return Missing();
+    DWORD session = 0;
+    const BOOL done = process_id_to_session_id_(process_id, &session);
+    if (done) *session_id = session;
+    return done != FALSE;
+  }
+
+  bool GetUserNameA(char* buffer, uint32_t* size) override {
+    DWORD length = *size;
+    const BOOL done = ::GetUserNameA(buffer, &length);
+    *size = length;
+    return done != FALSE;
+  }
+
+  bool GetVersionExA(uint32_t* major_version) override {
+    OSVERSIONINFOEXA info{};
+    info.dwOSVersionInfoSize = 156;
+    if (!::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info))) return false;
+    *major_version = info.dwMajorVersion;
+    return true;
+  }
+
+  uint32_t NetWkstaGetInfo(const char16_t* server, uint32_t level, WkstaInfo100** buffer) override {
+    NetWkstaGetInfoFunction function = net_wksta_get_info_.get();
+    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    LPBYTE info = nullptr;
+    const NET_API_STATUS status = function(WideText(server), level, &info);
+    *buffer = reinterpret_cast<WkstaInfo100*>(info);
+    return status;
+  }
+
+  uint32_t NetApiBufferFree(void* buffer) override {
+    NetApiBufferFreeFunction function = net_api_buffer_free_.get();
+    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    return function(buffer);
+  }
+
+  bool OpenThreadToken(uint32_t access, bool open_as_self, Handle* token) override {
+    HANDLE handle = nullptr;
+    const BOOL done = ::OpenThreadToken(::GetCurrentThread(), access, open_as_self, &handle);
+    *token = handle;
+    return done != FALSE;
+  }
+
+  bool OpenProcessToken(uint32_t access, Handle* token) override {
+    HANDLE handle = nullptr;
+    const BOOL done = ::OpenProcessToken(::GetCurrentProcess(), access, &handle);
+    *token = handle;
+    return done != FALSE;
+  }
+
+  bool GetTokenInformation(Handle token, uint32_t information_class, void* information,
+                           uint32_t length, uint32_t* return_length) override {
+    GetTokenInformationFunction function = get_token_information_.get();
+    if (function == nullptr) return Missing();
+    DWORD returned = 0;
+    const BOOL done = function(token, static_cast<TOKEN_INFORMATION_CLASS>(information_class),
+                               information, length, &returned);
+    if (return_length != nullptr) *return_length = returned;
+    return done != FALSE;
+  }
+
+  bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority,
+                                uint8_t sub_authority_count, const uint32_t (&sub_authorities)[8],
+                                void** sid) override {
+    SID_IDENTIFIER_AUTHORITY identifier{};
+    std::memcpy(identifier.Value, authority.Value, sizeof identifier.Value);
+    PSID created = nullptr;
+    const BOOL done = ::AllocateAndInitializeSid(
+        &identifier, sub_authority_count, sub_authorities[0], sub_authorities[1],
+        sub_authorities[2], sub_authorities[3], sub_authorities[4], sub_authorities[5],
+        sub_authorities[6], sub_authorities[7], &created);
+    *sid = created;
+    return done != FALSE;
+  }
+
+  bool EqualSid(void* first, void* second) override { return ::EqualSid(first, second) != FALSE; }
+
+  void FreeSid(void* sid) override { ::FreeSid(sid); }
+
+  bool CloseHandle(Handle handle) override { return ::CloseHandle(handle) != FALSE; }
+
+  bool LookupPrivilegeValueA(const char* system_name, const char* name, Luid* luid) override {
+    LUID value{};
+    const BOOL done = ::LookupPrivilegeValueA(system_name, name, &value);
+    luid->LowPart = value.LowPart;
+    luid->HighPart = value.HighPart;
+    return done != FALSE;
+  }
+
+  bool AdjustTokenPrivileges(Handle token, bool disable_all, const TokenPrivileges* new_state,
+                             uint32_t buffer_length, TokenPrivileges* previous_state,
+                             uint32_t* return_length) override {
+    DWORD returned = 0;
+    const BOOL done = ::AdjustTokenPrivileges(
+        token, disable_all,
+        reinterpret_cast<PTOKEN_PRIVILEGES>(const_cast<TokenPrivileges*>(new_state)), buffer_length,
+        reinterpret_cast<PTOKEN_PRIVILEGES>(previous_state),
+        return_length != nullptr ? &returned : nullptr);
+    if (return_length != nullptr) *return_length = returned;
+    return done != FALSE;
+  }
+
+  bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
+    return ::ExitWindowsEx(flags, reason) != FALSE;
+  }
+
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+  uint32_t UtcMillisecondsOfDay() override {
+    SYSTEMTIME time{};
+    ::GetSystemTime(&time);
+    return ((time.wHour * 60u + time.wMinute) * 60u + time.wSecond) * 1000u + time.wMilliseconds;
+  }
+
+ private:
+  ProcessIdToSessionIdFunction process_id_to_session_id_;
+  Library advapi32_;
+  Library netapi32_;
+  LateBound<GetTokenInformationFunction> get_token_information_;
+  LateBound<NetWkstaGetInfoFunction> net_wksta_get_info_;
+  LateBound<NetApiBufferFreeFunction> net_api_buffer_free_;
+};
+
+}  // namespace
+
+std::unique_ptr<TerminalServer> CreateTerminalServer(System&, std::string*) {
+  return std::make_unique<WindowsTerminalServer>();
+}
+
+}  // namespace quillmarsh::platform

@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Runs the example batch files with Wine's cmd over the simulated server.
+
+Each example runs in a scratch folder next to a copy of quillmarsh-sim.exe
+named quillmarsh.exe, so the batch file finds it beside itself; the calls
+it makes are read back from the simulated server's journal. The waits of
+/SLEEP are journaled, not slept.
+
+Prints one line per case and "N passed, N failed"; exits 1 on a failure.
+"""
+
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
+EXAMPLES = REPOSITORY / "examples"
+
+
+def demo_server(**changes):
+    server = json.loads((EXAMPLES / "demo-server.json").read_text())
+    server["virtual_sleep"] = True
+    server.update(changes)
+    return server
+
+
+class Example:
+    def __init__(self, simulated_program, prefix):
+        self.simulated_program = simulated_program
+        self.prefix = str(pathlib.Path(prefix).resolve())
+
+    def windows_path(self, path):
+        env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["winepath", "-w", str(path)], env=env, stdout=out, check=True,
+                           stdin=subprocess.DEVNULL)
+            out.seek(0)
+            return out.read().decode().strip()
+
+    def run(self, batch_file, arguments, server):
+        """Returns the exit code, the console text and the journal entries."""
+        with tempfile.TemporaryDirectory(prefix="quillmarsh-examples-") as folder:
+            scratch = pathlib.Path(folder)
+            shutil.copy(EXAMPLES / batch_file, scratch / batch_file)
+            shutil.copy(self.simulated_program, scratch / "quillmarsh.exe")
+            scratch_windows = self.windows_path(scratch)
+            env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
+            env["QUILLMARSH_JOURNAL"] = scratch_windows + "\\journal.jsonl"
+            if server is not None:
+                (scratch / "server.json").write_text(json.dumps(server))
+                env["QUILLMARSH_SERVER"] = scratch_windows + "\\server.json"
+            else:
+                env.pop("QUILLMARSH_SERVER", None)
+            command = ["wine", "cmd", "/c", scratch_windows + "\\" + batch_file] + arguments
+            with tempfile.TemporaryFile() as out:
+                code = subprocess.run(command, env=env, cwd=scratch, stdout=out,
+                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                      timeout=300).returncode
+                out.seek(0)
+                console = out.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+            journal_file = scratch / "journal.jsonl"
+            journal = []
+            if journal_file.exists():
+                journal = [json.loads(line) for line in journal_file.read_text().splitlines()]
+            files = {p.name: p.read_bytes() for p in scratch.iterdir() if p.suffix == ".txt"}
+            return code, console, journal, files
+
+
+def calls(journal, name):
+    return [entry for entry in journal if entry["call"] == name]
+
+
+def check_nightly_reboot(example):
+    code, console, journal, _ = example.run("nightly-reboot.cmd", [], demo_server())
+    messages = calls(journal, "WTSSendMessageW")
+    first = [m for m in messages if m["timeout"] == 600]
+    last = [m for m in messages if m["timeout"] == 55]
+    yield "warns every session twice", len(first) == 5 and len(last) == 5
+    yield "the first warning names the minutes", \
+        first and "restarts in about 15 minutes" in first[0]["message"]
+    sleeps = len(calls(journal, "Sleep"))
+    yield f"waits 15.5 minutes plus a spread below 5 minutes ({sleeps} s)", \
+        840 + 60 + 30 <= sleeps < 840 + 300 + 60 + 30
+    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
+    yield "logs off every session but its own", logoffs == [0, 1, 2, 4, 5, 7, 8]
+    reboot = calls(journal, "ExitWindowsEx")
+    yield "then reboots", reboot == [{"call": "ExitWindowsEx", "flags": 6,
+                                      "reason": 2147614724, "ok": True}]
+    yield "the reboot is the last call", journal and journal[-1]["call"] == "ExitWindowsEx"
+    yield "prints the command word", "/REBOOT\n" in console
+
+    quiet = demo_server(sessions=[{"id": 0, "station": "Services", "state": "Disconnected"},
+                                  {"id": 65536, "station": "RDP-Tcp", "state": "Listen"}])
+    code, console, journal, _ = example.run("nightly-reboot.cmd", [], quiet)
+    yield "with nobody logged on it does not wait for anybody", \
+        len(calls(journal, "Sleep")) == 30 and "Nobody is logged on" in console
+    yield "and still reboots", len(calls(journal, "ExitWindowsEx")) == 1
+
+
+def check_logoff_disconnected(example):
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], demo_server())
+    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
+    yield "logs off bob, whose only session is disconnected", logoffs == [4]
+    yield "leaves alice, who has a working session too", \
+        "Skipped: CORP\\alice still has a working session." in console
+    yield "reports the logoff", "Logoff OK: CORP\\bob" in console
+    yield "exit code 2", code == 2
+
+    refused = demo_server()
+    refused["sessions"][4]["logoff_error"] = 5
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], refused)
+    yield "a refused logoff gives exit code 1", code == 1 and "Logoff Not OK: CORP\\bob" in console
+
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], None)
+    yield "nothing to do without Terminal Services", \
+        code == 0 and not calls(journal, "WTSLogoffSession")
+
+
+def check_wait_until_inactive(example):
+    code, console, journal, _ = example.run("wait-until-inactive.cmd", ["carol", "2"],
+                                            demo_server())
+    yield "an active user is waited for, a minute at a time", \
+        code == 1 and len(calls(journal, "Sleep")) == 120
+    yield "and reported", "carol is still active; giving up." in console
+    code, console, journal, _ = example.run("wait-until-inactive.cmd", ["CORP\\bob"],
+                                            demo_server())
+    yield "a disconnected user is not active", \
+        code == 0 and not calls(journal, "Sleep") and "(status 2)" in console
+    code, console, journal, _ = example.run("wait-until-inactive.cmd", ["nobody"], demo_server())
+    yield "an unknown user is not active", code == 0 and "(status 0)" in console
+    code, console, journal, _ = example.run("wait-until-inactive.cmd", [], demo_server())
+    yield "no user: usage and exit code 2", code == 2 and "Usage:" in console
+
+
+def check_morning_check(example):
+    code, console, journal, files = example.run("morning-check.cmd", ["report.txt"],
+                                                demo_server())
+    report = files.get("report.txt", b"").decode("utf-8", errors="replace").split("\r\n")
+    bob = "CORP\\bob".ljust(66) + " Disconnected"
+    yield "the report lists every session", \
+        "CORP\\carol".ljust(66) + " Active" in report and "#65536".ljust(66) + " Listen" in report
+    summary_start = report.index("Disconnected:") if "Disconnected:" in report else len(report)
+    listed = [line for line in report[:summary_start] if line.endswith(" Disconnected")]
+    summary = [line for line in report[summary_start + 1:] if line]
+    yield "and the disconnected ones again under the list", \
+        len(listed) == 3 and bob in listed and summary == listed
+    yield "exit code 0", code == 0
+    code, console, journal, files = example.run("morning-check.cmd", ["report.txt"], None)
+    yield "without Terminal Services: a note and exit code 1", \
+        code == 1 and "No sessions could be listed (Errorlevel 0)." in console
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--simulated-program", required=True, type=pathlib.Path)
+    parser.add_argument("--wine-prefix", required=True)
+    options = parser.parse_args()
+    example = Example(options.simulated_program, options.wine_prefix)
+    passed = failed = 0
+    for name, check in [("nightly-reboot", check_nightly_reboot),
+                        ("logoff-disconnected", check_logoff_disconnected),
+                        ("wait-until-inactive", check_wait_until_inactive),
+                        ("morning-check", check_morning_check)]:
+        for label, ok in check(example):
+            print(f"{'ok  ' if ok else 'FAIL'} {name}: {label}")
+            passed += bool(ok)
+            failed += not ok
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
