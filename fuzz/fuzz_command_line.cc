@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "driver/program.h"
-#include "platform/simulated_server.h"
 #include "forwarding_system.h"
+#include "platform/simulated_server.h"
 #include "platform/system.h"
 
 namespace {
@@ -85,9 +85,26 @@ Json Server(FuzzedDataProvider& data) {
 
 std::vector<std::string> Arguments(FuzzedDataProvider& data) {
   static const char* kWords[] = {
-      "/NOTME", "/MESSAGE", "/LISTALLSESSIONS", "/LISTACTIVESESSIONS", "/DISCONNECT",
-      "/LOGOFF", "/MESSAGETIMEOUT", "/STATUS", "/REBOOT", "/REBOOTFORCE", "/SHUTDOWN",
-      "/SHUTDOWNFORCE", "/LOGOFFME", "/SLEEP", "*ALL", "*me", "*ME", "-1", "$FFFFFFFF", "3",
+      "/NOTME",
+      "/MESSAGE",
+      "/LISTALLSESSIONS",
+      "/LISTACTIVESESSIONS",
+      "/DISCONNECT",
+      "/LOGOFF",
+      "/MESSAGETIMEOUT",
+      "/STATUS",
+      "/REBOOT",
+      "/REBOOTFORCE",
+      "/SHUTDOWN",
+      "/SHUTDOWNFORCE",
+      "/LOGOFFME",
+      "/SLEEP",
+      "*ALL",
+      "*me",
+      "*ME",
+      "-1",
+      "$FFFFFFFF",
+      "3",
   };
   std::vector<std::string> arguments = {"quillmarsh"};
   const size_t count = data.ConsumeIntegralInRange<size_t>(0, 120);

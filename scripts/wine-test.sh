@@ -26,7 +26,17 @@ mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 echo "Creating the Wine prefix $WINEPREFIX"
-wineboot -i </dev/null >/dev/null 2>&1
+# The first start of a prefix now and then fails on a busy machine: one
+# more try before giving up, with what it said.
+if ! wineboot -i </dev/null >"$build/wineboot.log" 2>&1; then
+  echo "wineboot failed; trying once more"
+  wineserver -k 2>/dev/null || true
+  wineserver -p
+  if ! wineboot -i </dev/null >>"$build/wineboot.log" 2>&1; then
+    cat "$build/wineboot.log"
+    exit 1
+  fi
+fi
 
 echo "-- executables"
 python3 tests/wine/check_executables.py --version "$version" \

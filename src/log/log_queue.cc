@@ -9,7 +9,7 @@ uint32_t LogQueue::FreeSlots() const {
   return head_ < tail_ ? tail_ - head_ : tail_ + kSlots - head_;
 }
 
-uint32_t LogQueue::Push(std::u16string line) {
+LogQueue::Pushed LogQueue::Push(std::u16string line) {
   // Only the producer writes head, so reading it here needs no lock; the
   // slot at head is never one the consumer is reading.
   const uint32_t slot = head_;
@@ -17,10 +17,11 @@ uint32_t LogQueue::Push(std::u16string line) {
   std::lock_guard lock(lock_);
   if (closed_) {
     slots_[slot].clear();
-    return kSlots;
+    return {kSlots, false};
   }
+  const bool was_empty = head_ == tail_;
   head_ = (slot + 1) % kSlots;
-  return FreeSlots();
+  return {FreeSlots(), was_empty};
 }
 
 uint32_t LogQueue::WaitForSpace(std::chrono::milliseconds timeout) {
@@ -30,7 +31,7 @@ uint32_t LogQueue::WaitForSpace(std::chrono::milliseconds timeout) {
   return FreeSlots();
 }
 
-bool LogQueue::Take(bool blocking, std::vector<std::u16string>* lines) {
+bool LogQueue::Take(bool blocking, std::vector<std::u16string>* lines, bool* more) {
   std::unique_lock lock(lock_, std::defer_lock);
   if (blocking) {
     lock.lock();
@@ -48,6 +49,7 @@ bool LogQueue::Take(bool blocking, std::vector<std::u16string>* lines) {
 
   lock.lock();
   tail_ = tail;
+  if (more != nullptr) *more = head_ != tail_;
   lock.unlock();
   space_.notify_all();
   return true;

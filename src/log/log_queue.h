@@ -23,16 +23,25 @@ class LogQueue {
  public:
   static constexpr uint32_t kSlots = 1000;
 
+  struct Pushed {
+    // The free slots as the producer now sees them.
+    uint32_t free_slots;
+    // The queue held nothing before: the consumer may be idle and needs a
+    // signal. Otherwise it will find the line when it next looks.
+    bool was_empty;
+  };
   // Producer, one at a time: stores `line` in the next slot and publishes
-  // it. Returns the free slots as the producer now sees them.
-  uint32_t Push(std::u16string line);
+  // it.
+  Pushed Push(std::u16string line);
   // Producer: waits until the consumer frees slots or `timeout` passes;
   // returns the free slots.
   uint32_t WaitForSpace(std::chrono::milliseconds timeout);
 
   // Consumer: moves every published line into `lines`, oldest first.
   // Without `blocking` it gives up (returns false) when the lock is busy.
-  bool Take(bool blocking, std::vector<std::u16string>* lines);
+  // `more` tells whether further lines were published meanwhile, which the
+  // producer did not signal because the queue was not empty.
+  bool Take(bool blocking, std::vector<std::u16string>* lines, bool* more = nullptr);
   // Consumer: no more lines will be taken; the producer stops waiting and
   // later lines are dropped.
   void Close();

@@ -79,8 +79,12 @@ class LogWriter::Impl {
       return;
     }
     LogQueue& queue = thread_->Queue();
-    uint32_t free_slots = queue.Push(std::move(line));
-    Signal();
+    const LogQueue::Pushed pushed = queue.Push(std::move(line));
+    uint32_t free_slots = pushed.free_slots;
+    // One signal per idle period is enough: a busy thread finds the later
+    // lines when it publishes its batch. Without an event, every line
+    // retries its creation.
+    if (pushed.was_empty || !event_) Signal();
     if (free_slots > kLowWater) return;
     // Nearly full: wait for the thread as long as it takes; a line is never
     // dropped or written over.

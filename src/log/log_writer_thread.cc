@@ -58,12 +58,16 @@ void LogWriterThread::Loop() {
   // After a busy queue lock the next cycle retries almost at once instead
   // of waiting for another signal.
   bool missed_lock = false;
+  // Lines arrived while the last batch was written: drain again at once.
+  bool pending = false;
   while (!StopRequested()) {
     bool drain = missed_lock;
     bool trouble = false;
     uint32_t wait_error = 0;
     uint32_t reset_error = 0;
-    if (event_) {
+    if (pending) {
+      drain = true;
+    } else if (event_) {
       const auto result = event_->Wait(missed_lock ? 1 : kWaitMilliseconds, &wait_error);
       if (result == platform::Event::WaitResult::kSignalled) {
         drain = true;
@@ -76,7 +80,7 @@ void LogWriterThread::Loop() {
       drain = true;
       trouble = true;
     }
-    if (drain) missed_lock = !Drain(false);
+    if (drain) missed_lock = !Drain(false, &pending);
     if (trouble && !StopRequested()) Diagnose(wait_error, reset_error);
   }
   // Everything was queued before the stop request, so one blocking drain
@@ -94,9 +98,10 @@ void LogWriterThread::Loop() {
   file_->Close();
 }
 
-bool LogWriterThread::Drain(bool blocking) {
+bool LogWriterThread::Drain(bool blocking, bool* more) {
   batch_.clear();
-  if (!queue_.Take(blocking, &batch_)) return false;
+  if (more != nullptr) *more = false;
+  if (!queue_.Take(blocking, &batch_, more)) return false;
   if (batch_.empty()) return true;
   for (const std::u16string& line : batch_) {
     if (!line.empty()) file_->WriteLine(line);

@@ -45,8 +45,8 @@ class LogWriterThread {
  private:
   void Run();
   void Loop();
-  // One batch; false when the lock was busy.
-  bool Drain(bool blocking);
+  // One batch; false when the lock was busy. `more`: lines are waiting.
+  bool Drain(bool blocking, bool* more = nullptr);
   void Diagnose(uint32_t wait_error, uint32_t reset_error);
   void WriteDiagnostic(std::u16string_view text);
   bool StopRequested();

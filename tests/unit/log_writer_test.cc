@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <regex>
+#include <thread>
 
+#include "log/log_queue.h"
 #include "log_test_support.h"
 
 namespace quillmarsh::test {
@@ -120,6 +122,39 @@ TEST_F(LogWriterTest, NoLineIsLostWhenTheDiskIsSlow) {
   ASSERT_EQ(wait.rfind(kStamp + "|I|Wait(mSec): ", 0), 0u);
   EXPECT_GT(std::stoul(wait.substr(kStamp.size() + 15)), 0u);
   EXPECT_EQ(lines[kCount + 2].rfind(kStamp + "|I|CNTin1GO: 99", 0), 0u) << lines[kCount + 2];
+}
+
+TEST_F(LogWriterTest, LinesReachTheFileWhileTheLogIsOpen) {
+  // Only the first line after an idle spell signals the thread; the lines
+  // that follow while it writes must still reach the file without Close.
+  auto log = Make();
+  const auto written = [this](size_t count) {
+    for (int tries = 0; tries < 200; ++tries) {
+      if (Lines().size() >= count) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  };
+  log->Info("first");
+  EXPECT_TRUE(written(2));
+  for (int i = 0; i < 5000; ++i) log->Info("burst " + std::to_string(i));
+  EXPECT_TRUE(written(5002));
+  EXPECT_EQ(Lines().back(), kStamp + "|I|burst 4999");
+  log->Close();
+}
+
+TEST(LogQueue, OnlyAPushIntoAnEmptyQueueAsksForASignal) {
+  log::LogQueue queue;
+  EXPECT_TRUE(queue.Push(u"a").was_empty);
+  EXPECT_FALSE(queue.Push(u"b").was_empty);
+  std::vector<std::u16string> lines;
+  bool more = true;
+  ASSERT_TRUE(queue.Take(true, &lines, &more));
+  EXPECT_EQ(lines, (std::vector<std::u16string>{u"a", u"b"}));
+  EXPECT_FALSE(more);
+  const log::LogQueue::Pushed pushed = queue.Push(u"c");
+  EXPECT_TRUE(pushed.was_empty);
+  EXPECT_EQ(pushed.free_slots, 999u);
 }
 
 TEST_F(LogWriterTest, DirectModeWritesOnTheCallersThread) {
