@@ -10,6 +10,27 @@ constexpr std::u16string_view kLineBreak = u"\r\n";
 constexpr std::u16string_view kNoStamp = u"                       ";
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Whether `text` at `at` holds `word` (upper case) in any ASCII letter case.
+bool HasWordAt(std::u16string_view text, size_t at, std::u16string_view word) {
+  if (text.size() - at < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    char16_t c = text[at + i];
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+// The chunk begins with `word`, or holds "|" + `word`, in any letter case.
+bool MarksNesting(std::u16string_view chunk, std::u16string_view word) {
+  if (HasWordAt(chunk, 0, word)) return true;
+  for (size_t bar = chunk.find(u'|'); bar != std::u16string_view::npos;
+       bar = chunk.find(u'|', bar + 1)) {
+    if (HasWordAt(chunk, bar + 1, word)) return true;
+  }
+  return false;
+}
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
@@ -57,20 +78,15 @@ void LogFormatter::EmitSplit(LogKind kind, std::u16string_view text,
     const bool cut = line_break == std::u16string_view::npos || line_break >= kLineLength;
     const std::u16string_view chunk = cut ? Head(rest, kLineLength) : rest.substr(0, line_break);
     if (!chunk.empty()) {
-      const std::u16string upper = UpperAscii(chunk);
-      if ((upper.starts_with(u"END") || upper.find(u"|END") != std::u16string::npos) &&
-          !indent_.empty()) {
-        indent_.pop_back();
-      }
-      std::u16string line(prefix);
+      if (!indent_.empty() && MarksNesting(chunk, u"END")) indent_.pop_back();
+      std::u16string line;
+      line.reserve(prefix.size() + 3 + indent_.size() + chunk.size());
+      line += prefix;
       line += KindMark(kind);
       line += indent_;
       line += chunk;
       sink_(std::move(line));
-      if ((upper.starts_with(u"BEGIN") || upper.find(u"|BEGIN") != std::u16string::npos) &&
-          indent_.size() < kMaxIndent) {
-        indent_ += u'.';
-      }
+      if (indent_.size() < kMaxIndent && MarksNesting(chunk, u"BEGIN")) indent_ += u'.';
     }
     rest.remove_prefix(cut ? chunk.size() : chunk.size() + kLineBreak.size());
     prefix = kNoStamp;

@@ -50,7 +50,19 @@ class LogWriter::Impl {
   std::u16string Message(LogKind kind, std::string_view text) {
     if (text.empty()) return {};
     std::lock_guard lock(message_lock_);
-    return formatter_.Message(kind, system_.AnsiToUtf16(text), TimeStamp(system_.LocalTime()));
+    TimeStampBuffer stamp;
+    return formatter_.Message(kind, Widened(text), FormatTimeStamp(system_.LocalTime(), stamp));
+  }
+
+  // The text in UTF-16, in a buffer kept between messages. ASCII is the
+  // same in every ANSI code page and needs no conversion call.
+  std::u16string_view Widened(std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) return wide_ = system_.AnsiToUtf16(text);
+    wide_.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) wide_[i] = static_cast<char16_t>(text[i]);
+    return wide_;
   }
 
   void Close() {
@@ -115,6 +127,7 @@ class LogWriter::Impl {
   uint64_t wait_total_ = 0;
   std::unique_ptr<LogWriterThread> thread_;
   std::unique_ptr<LogFile> direct_file_;
+  std::u16string wide_;
 };
 
 LogWriter::LogWriter(platform::System& system, ErrorTextFunction error_text, Options options)

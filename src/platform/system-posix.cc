@@ -81,6 +81,8 @@ class PosixEvent : public Event {
   bool Set() override {
     {
       std::lock_guard lock(state_->mutex);
+      // Already set: every waiter has been woken.
+      if (state_->set) return true;
       state_->set = true;
     }
     state_->signalled.notify_all();
@@ -115,12 +117,24 @@ uint64_t NextEventHandle() {
 }
 
 CalendarTime FromTimespec(const timespec& now, bool local) {
-  struct tm parts {};
-  if (local) {
-    localtime_r(&now.tv_sec, &parts);
-  } else {
-    gmtime_r(&now.tv_sec, &parts);
+  // Most calls fall in the same second as the one before: the calendar
+  // parts of that second are kept, per thread.
+  struct Cached {
+    time_t second = -1;
+    struct tm parts {};
+  };
+  thread_local Cached cached_local;
+  thread_local Cached cached_utc;
+  Cached& cached = local ? cached_local : cached_utc;
+  if (cached.second != now.tv_sec) {
+    if (local) {
+      localtime_r(&now.tv_sec, &cached.parts);
+    } else {
+      gmtime_r(&now.tv_sec, &cached.parts);
+    }
+    cached.second = now.tv_sec;
   }
+  const struct tm& parts = cached.parts;
   CalendarTime time;
   time.Year = static_cast<uint16_t>(parts.tm_year + 1900);
   time.Month = static_cast<uint16_t>(parts.tm_mon + 1);
