@@ -73,6 +73,16 @@ TEST(Message, OperandsAreTakenByPositionAndMissingOnesStop) {
   EXPECT_EQ(run.exit_code, 1);
 }
 
+TEST(Message, AOneMebibyteTextIsSentWhole) {
+  const std::string text(1 << 20, 'm');
+  RunResult run = RunQuillmarsh(R"({"sessions": [{"id": 1, "state": "Active", "user": "a"}]})",
+                                {"/STATUS", text, "/MESSAGE", "*ALL", text});
+  EXPECT_EQ(run.out, Lines({"Message OK: \\a"}));
+  const std::vector<std::string> sends = CallsNamed(run, "WTSSendMessageW");
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_NE(sends[0].find(R"("message_bytes":2097152)"), std::string::npos);
+}
+
 TEST(Message, DisconnectedUserGetsNothing) {
   RunResult run =
       RunQuillmarsh(R"({"sessions": [{"id": 5, "state": "Disconnected", "user": "carol"}]})",
