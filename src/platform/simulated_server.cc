@@ -14,13 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/server_description.h"
 #include "platform/system.h"
-#include "sessions/session_states.h"
 
 namespace quillmarsh::platform {
 namespace {
 
-using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
 constexpr uint32_t kNoSuchPrivilege = 1313;
@@ -46,213 +45,6 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {7022, "The specified session cannot be found.\r\n"},
   };
   return texts;
-}
-
-struct SimulatedToken {
-  std::vector<std::vector<uint8_t>> groups;  // binary SIDs
-  uint32_t groups_error = 0;
-  uint32_t groups_bytes = 0;
-  uint32_t elevation_type = 1;
-  uint32_t elevation_error = 0;
-};
-
-struct SimulatedSession {
-  uint32_t id = 0;
-  std::string station;
-  uint32_t state = 0;
-  std::string user;
-  std::string domain;
-  uint32_t user_error = 0;
-  uint32_t domain_error = 0;
-  uint32_t send_error = 0;
-  uint32_t disconnect_error = 0;
-  uint32_t logoff_error = 0;
-};
-
-struct ServerDescription {
-  // False: the machine has no Terminal Services at all.
-  bool terminal_services = true;
-  std::optional<uint32_t> own_session;
-  std::optional<std::string> user_name;
-  std::optional<uint32_t> os_major = 10;
-  std::optional<uint32_t> netwksta_major;
-  std::optional<SimulatedToken> thread_token;
-  std::optional<SimulatedToken> process_token = SimulatedToken{};
-  bool shutdown_privilege = true;
-  uint32_t enumerate_error = 0;
-  uint32_t current_disconnect_error = 0;
-  uint32_t current_logoff_error = 0;
-  uint32_t exit_windows_error = 0;
-  std::vector<SimulatedSession> sessions;
-  std::optional<uint32_t> utc_ms_of_day;
-  bool virtual_sleep = false;
-};
-
-// ---- Reading the server file -------------------------------------------
-
-class DescriptionError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-void CheckKeys(const Json& object, const std::string& where,
-               std::initializer_list<const char*> allowed) {
-  if (!object.is_object()) throw DescriptionError(where + " must be an object");
-  for (const auto& item : object.items()) {
-    bool known = false;
-    for (const char* key : allowed) known = known || item.key() == key;
-    if (!known) throw DescriptionError("unknown key \"" + item.key() + "\" in " + where);
-  }
-}
-
-uint32_t ReadUnsigned(const Json& value, const std::string& name) {
-  if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
-      value.get<int64_t>() > 0xFFFFFFFFLL) {
-    if (!value.is_number_unsigned() || value.get<uint64_t>() > 0xFFFFFFFFULL) {
-      throw DescriptionError("\"" + name + "\" must be a whole number from 0 to 4294967295");
-    }
-  }
-  return static_cast<uint32_t>(value.get<uint64_t>());
-}
-
-std::string ReadText(const Json& value, const std::string& name) {
-  if (!value.is_string()) throw DescriptionError("\"" + name + "\" must be a text");
-  return value.get<std::string>();
-}
-
-bool ReadBool(const Json& value, const std::string& name) {
-  if (!value.is_boolean()) throw DescriptionError("\"" + name + "\" must be true or false");
-  return value.get<bool>();
-}
-
-template <typename T, typename Reader>
-void ReadOptional(const Json& object, const char* key, T* target, Reader reader) {
-  if (object.contains(key)) *target = reader(object.at(key), key);
-}
-
-template <typename T, typename Reader>
-void ReadNullable(const Json& object, const char* key, std::optional<T>* target, Reader reader) {
-  if (!object.contains(key)) return;
-  if (object.at(key).is_null()) {
-    target->reset();
-  } else {
-    *target = reader(object.at(key), key);
-  }
-}
-
-// "S-1-5-32-544" as the bytes of a SID.
-std::vector<uint8_t> ParseSid(const std::string& text) {
-  std::vector<uint64_t> parts;
-  if (text.rfind("S-", 0) != 0) throw DescriptionError("\"" + text + "\" is not a SID");
-  std::stringstream stream(text.substr(2));
-  std::string part;
-  while (std::getline(stream, part, '-')) {
-    if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos ||
-        part.size() > 15) {
-      throw DescriptionError("\"" + text + "\" is not a SID");
-    }
-    parts.push_back(std::stoull(part));
-  }
-  if (parts.size() < 2 || parts.size() > 17 || parts[0] != 1 || parts[1] > 0xFFFFFFFFFFFFULL) {
-    throw DescriptionError("\"" + text + "\" is not a SID");
-  }
-  std::vector<uint8_t> sid;
-  sid.push_back(1);
-  sid.push_back(static_cast<uint8_t>(parts.size() - 2));
-  for (int shift = 40; shift >= 0; shift -= 8) {
-    sid.push_back(static_cast<uint8_t>(parts[1] >> shift));
-  }
-  for (size_t i = 2; i < parts.size(); ++i) {
-    if (parts[i] > 0xFFFFFFFFULL) throw DescriptionError("\"" + text + "\" is not a SID");
-    for (int shift = 0; shift < 32; shift += 8) {
-      sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
-    }
-  }
-  return sid;
-}
-
-SimulatedToken ReadToken(const Json& object, const std::string& name) {
-  CheckKeys(object, "\"" + name + "\"",
-            {"groups", "groups_error", "groups_bytes", "elevation_type", "elevation_error"});
-  SimulatedToken token;
-  if (object.contains("groups")) {
-    const Json& groups = object.at("groups");
-    if (!groups.is_array()) throw DescriptionError("\"groups\" must be a list");
-    for (const Json& group : groups) token.groups.push_back(ParseSid(ReadText(group, "groups")));
-  }
-  ReadOptional(object, "groups_error", &token.groups_error, ReadUnsigned);
-  ReadOptional(object, "groups_bytes", &token.groups_bytes, ReadUnsigned);
-  ReadOptional(object, "elevation_type", &token.elevation_type, ReadUnsigned);
-  if (token.elevation_type > 3) throw DescriptionError("\"elevation_type\" must be 0 to 3");
-  ReadOptional(object, "elevation_error", &token.elevation_error, ReadUnsigned);
-  return token;
-}
-
-uint32_t ReadState(const Json& value) {
-  if (value.is_string()) {
-    const std::string name = value.get<std::string>();
-    for (size_t i = 0; i < sessions::SessionStateNames.size(); ++i) {
-      if (sessions::SessionStateNames[i] == name) return static_cast<uint32_t>(i);
-    }
-    throw DescriptionError("\"" + name + "\" is not a session state");
-  }
-  return ReadUnsigned(value, "state");
-}
-
-SimulatedSession ReadSession(const Json& object) {
-  CheckKeys(object, "a session",
-            {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
-             "disconnect_error", "logoff_error"});
-  if (!object.contains("id")) throw DescriptionError("a session has no \"id\"");
-  if (!object.contains("state")) throw DescriptionError("a session has no \"state\"");
-  SimulatedSession session;
-  session.id = ReadUnsigned(object.at("id"), "id");
-  session.state = ReadState(object.at("state"));
-  ReadOptional(object, "station", &session.station, ReadText);
-  ReadOptional(object, "user", &session.user, ReadText);
-  ReadOptional(object, "domain", &session.domain, ReadText);
-  ReadOptional(object, "user_error", &session.user_error, ReadUnsigned);
-  ReadOptional(object, "domain_error", &session.domain_error, ReadUnsigned);
-  ReadOptional(object, "send_error", &session.send_error, ReadUnsigned);
-  ReadOptional(object, "disconnect_error", &session.disconnect_error, ReadUnsigned);
-  ReadOptional(object, "logoff_error", &session.logoff_error, ReadUnsigned);
-  return session;
-}
-
-ServerDescription ReadDescription(const Json& root) {
-  CheckKeys(
-      root, "the server",
-      {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
-       "current_session", "exit_windows_error", "sessions", "utc_ms_of_day", "virtual_sleep"});
-  ServerDescription server;
-  ReadNullable(root, "own_session", &server.own_session, ReadUnsigned);
-  ReadNullable(root, "user_name", &server.user_name, ReadText);
-  ReadNullable(root, "os_major", &server.os_major, ReadUnsigned);
-  ReadNullable(root, "netwksta_major", &server.netwksta_major, ReadUnsigned);
-  if (root.contains("token")) {
-    const Json& token = root.at("token");
-    CheckKeys(token, "\"token\"", {"thread", "process", "shutdown_privilege"});
-    ReadNullable(token, "thread", &server.thread_token, ReadToken);
-    ReadNullable(token, "process", &server.process_token, ReadToken);
-    ReadOptional(token, "shutdown_privilege", &server.shutdown_privilege, ReadBool);
-  }
-  ReadOptional(root, "enumerate_error", &server.enumerate_error, ReadUnsigned);
-  if (root.contains("current_session")) {
-    const Json& current = root.at("current_session");
-    CheckKeys(current, "\"current_session\"", {"disconnect_error", "logoff_error"});
-    ReadOptional(current, "disconnect_error", &server.current_disconnect_error, ReadUnsigned);
-    ReadOptional(current, "logoff_error", &server.current_logoff_error, ReadUnsigned);
-  }
-  ReadOptional(root, "exit_windows_error", &server.exit_windows_error, ReadUnsigned);
-  if (root.contains("sessions")) {
-    const Json& sessions = root.at("sessions");
-    if (!sessions.is_array()) throw DescriptionError("\"sessions\" must be a list");
-    server.sessions.reserve(sessions.size());
-    for (const Json& session : sessions) server.sessions.push_back(ReadSession(session));
-  }
-  ReadNullable(root, "utc_ms_of_day", &server.utc_ms_of_day, ReadUnsigned);
-  ReadOptional(root, "virtual_sleep", &server.virtual_sleep, ReadBool);
-  return server;
 }
 
 // ---- The simulated calls -------------------------------------------------
@@ -414,7 +206,7 @@ class SimulatedServer : public TerminalServer {
   }
 
   bool GetUserNameA(char* buffer, uint32_t* size) override {
-    if (user_name_is_null_) {
+    if (server_.user_name_fails) {
       last_error_ = kErrorAccessDenied;
       return false;
     }
@@ -564,8 +356,6 @@ class SimulatedServer : public TerminalServer {
     return static_cast<uint32_t>(now.count() % (24LL * 60 * 60 * 1000));
   }
 
-  void MarkUserNameNull() { user_name_is_null_ = true; }
-
  private:
   struct Buffer {
     std::vector<WtsSessionInfo> records;
@@ -643,36 +433,20 @@ class SimulatedServer : public TerminalServer {
   ServerDescription server_;
   JournalSink journal_;
   std::string real_user_name_;
-  bool user_name_is_null_ = false;
   uint32_t last_error_ = 0;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
   std::unordered_map<uint32_t, const SimulatedSession*> index_;
 };
-
-std::unique_ptr<SimulatedServer> BuildServer(const ServerDescription& description, const Json* root,
-                                             JournalSink journal,
-                                             const std::string& real_user_name) {
-  auto server = std::make_unique<SimulatedServer>(description, std::move(journal), real_user_name);
-  if (root != nullptr && root->contains("user_name") && root->at("user_name").is_null()) {
-    server->MarkUserNameNull();
-  }
-  return server;
-}
 
 }  // namespace
 
 std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
                                                       const std::string& real_user_name,
                                                       std::string* error) {
-  try {
-    const Json root = Json::parse(json);
-    return BuildServer(ReadDescription(root), &root, std::move(journal), real_user_name);
-  } catch (const Json::exception& failure) {
-    *error = std::string("not valid JSON: ") + failure.what();
-  } catch (const DescriptionError& failure) {
-    *error = failure.what();
-  }
-  return nullptr;
+  std::optional<ServerDescription> description = ReadServerDescription(json, error);
+  if (!description) return nullptr;
+  return std::make_unique<SimulatedServer>(std::move(*description), std::move(journal),
+                                           real_user_name);
 }
 
 std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error) {
@@ -695,7 +469,8 @@ std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string
     ServerDescription none;
     none.terminal_services = false;
     none.own_session.reset();
-    return BuildServer(none, nullptr, std::move(journal), system.AccountName());
+    return std::make_unique<SimulatedServer>(std::move(none), std::move(journal),
+                                             system.AccountName());
   }
   std::ifstream file(server_path, std::ios::binary);
   std::stringstream text;

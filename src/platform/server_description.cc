@@ -1,0 +1,316 @@
+// Reads the description with the JSON library's event (SAX) interface: the
+// values go straight into the description, without building a document
+// first, so that a server of many thousand sessions reads quickly.
+#include "platform/server_description.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "sessions/session_states.h"
+
+namespace quillmarsh::platform {
+namespace {
+
+using Json = nlohmann::json;
+
+// One JSON value that is not an object or a list.
+struct Scalar {
+  enum class Kind { kNull, kBool, kUnsigned, kOther, kString };
+  Kind kind;
+  bool boolean = false;
+  uint64_t number = 0;
+  const std::string* text = nullptr;
+};
+
+// "S-1-5-32-544" as the bytes of a SID; empty when it is not one.
+std::vector<uint8_t> ParseSid(const std::string& text) {
+  std::vector<uint64_t> parts;
+  if (text.rfind("S-", 0) != 0) return {};
+  std::stringstream stream(text.substr(2));
+  std::string part;
+  while (std::getline(stream, part, '-')) {
+    if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos ||
+        part.size() > 15) {
+      return {};
+    }
+    parts.push_back(std::stoull(part));
+  }
+  if (parts.size() < 2 || parts.size() > 17 || parts[0] != 1 || parts[1] > 0xFFFFFFFFFFFFULL) {
+    return {};
+  }
+  std::vector<uint8_t> sid;
+  sid.push_back(1);
+  sid.push_back(static_cast<uint8_t>(parts.size() - 2));
+  for (int shift = 40; shift >= 0; shift -= 8)
+    sid.push_back(static_cast<uint8_t>(parts[1] >> shift));
+  for (size_t i = 2; i < parts.size(); ++i) {
+    if (parts[i] > 0xFFFFFFFFULL) return {};
+    for (int shift = 0; shift < 32; shift += 8)
+      sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
+  }
+  return sid;
+}
+
+class DescriptionReader {
+ public:
+  explicit DescriptionReader(ServerDescription* server) : server_(*server) {}
+
+  const std::string& error() const { return error_; }
+
+  // The JSON library's event interface.
+  bool null() { return Value({Scalar::Kind::kNull}); }
+  bool boolean(bool value) { return Value({Scalar::Kind::kBool, value}); }
+  bool number_integer(int64_t value) {
+    return value < 0 ? Value({Scalar::Kind::kOther})
+                     : Value({Scalar::Kind::kUnsigned, false, static_cast<uint64_t>(value)});
+  }
+  bool number_unsigned(uint64_t value) { return Value({Scalar::Kind::kUnsigned, false, value}); }
+  bool number_float(double, const std::string&) { return Value({Scalar::Kind::kOther}); }
+  bool string(std::string& value) { return Value({Scalar::Kind::kString, false, 0, &value}); }
+  bool binary(Json::binary_t&) { return Value({Scalar::Kind::kOther}); }
+  bool start_object(size_t);
+  bool key(std::string& name);
+  bool end_object();
+  bool start_array(size_t);
+  bool end_array() {
+    frames_.pop_back();
+    return true;
+  }
+  bool parse_error(size_t, const std::string&, const nlohmann::detail::exception& failure) {
+    error_ = std::string("not valid JSON: ") + failure.what();
+    return false;
+  }
+
+ private:
+  enum class Frame { kRoot, kToken, kTokenEntry, kGroups, kCurrentSession, kSessions, kSession };
+
+  bool Fail(std::string message) {
+    if (error_.empty()) error_ = std::move(message);
+    return false;
+  }
+  bool WrongType(const char* what) { return Fail("\"" + key_ + "\" must be " + what); }
+
+  bool Unsigned(const Scalar& value, uint32_t* target) {
+    if (value.kind != Scalar::Kind::kUnsigned || value.number > 0xFFFFFFFFULL) {
+      return WrongType("a whole number from 0 to 4294967295");
+    }
+    *target = static_cast<uint32_t>(value.number);
+    return true;
+  }
+  bool NullableUnsigned(const Scalar& value, std::optional<uint32_t>* target) {
+    if (value.kind == Scalar::Kind::kNull) {
+      target->reset();
+      return true;
+    }
+    uint32_t number = 0;
+    if (!Unsigned(value, &number)) return false;
+    *target = number;
+    return true;
+  }
+  bool Text(const Scalar& value, std::string* target) {
+    if (value.kind != Scalar::Kind::kString) return WrongType("a text");
+    *target = *value.text;
+    return true;
+  }
+  bool Boolean(const Scalar& value, bool* target) {
+    if (value.kind != Scalar::Kind::kBool) return WrongType("true or false");
+    *target = value.boolean;
+    return true;
+  }
+
+  bool Value(const Scalar& value);
+  bool RootValue(const Scalar& value);
+  bool TokenEntryValue(const Scalar& value);
+  bool SessionValue(const Scalar& value);
+
+  ServerDescription& server_;
+  std::vector<Frame> frames_;
+  std::string key_;
+  std::string error_;
+  SimulatedToken* token_ = nullptr;
+  bool session_has_id_ = false;
+  bool session_has_state_ = false;
+};
+
+bool DescriptionReader::start_object(size_t) {
+  if (frames_.empty()) {
+    frames_.push_back(Frame::kRoot);
+    return true;
+  }
+  const Frame frame = frames_.back();
+  if (frame == Frame::kSessions) {
+    server_.sessions.emplace_back();
+    session_has_id_ = session_has_state_ = false;
+    frames_.push_back(Frame::kSession);
+  } else if (frame == Frame::kRoot && key_ == "token") {
+    frames_.push_back(Frame::kToken);
+  } else if (frame == Frame::kRoot && key_ == "current_session") {
+    frames_.push_back(Frame::kCurrentSession);
+  } else if (frame == Frame::kToken && (key_ == "thread" || key_ == "process")) {
+    auto& token = key_ == "thread" ? server_.thread_token : server_.process_token;
+    token = SimulatedToken{};
+    token_ = &*token;
+    frames_.push_back(Frame::kTokenEntry);
+  } else {
+    return Value({Scalar::Kind::kOther});
+  }
+  return true;
+}
+
+bool DescriptionReader::key(std::string& name) {
+  static const std::vector<std::string_view> kKeys[] = {
+      // kRoot
+      {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
+       "current_session", "exit_windows_error", "sessions", "utc_ms_of_day", "virtual_sleep"},
+      // kToken
+      {"thread", "process", "shutdown_privilege"},
+      // kTokenEntry
+      {"groups", "groups_error", "groups_bytes", "elevation_type", "elevation_error"},
+      {},
+      // kCurrentSession
+      {"disconnect_error", "logoff_error"},
+      {},
+      // kSession
+      {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
+       "disconnect_error", "logoff_error"},
+  };
+  static const char* kWhere[] = {"the server",          "\"token\"", "a token",  "",
+                                 "\"current_session\"", "",          "a session"};
+  const auto frame = static_cast<size_t>(frames_.back());
+  bool known = false;
+  for (std::string_view allowed : kKeys[frame]) known = known || allowed == name;
+  if (!known) return Fail("unknown key \"" + name + "\" in " + kWhere[frame]);
+  key_ = std::move(name);
+  return true;
+}
+
+bool DescriptionReader::end_object() {
+  const Frame frame = frames_.back();
+  frames_.pop_back();
+  if (frame == Frame::kSession) {
+    if (!session_has_id_) return Fail("a session has no \"id\"");
+    if (!session_has_state_) return Fail("a session has no \"state\"");
+  }
+  if (frame == Frame::kTokenEntry && token_->elevation_type > 3) {
+    return Fail("\"elevation_type\" must be 0 to 3");
+  }
+  return true;
+}
+
+bool DescriptionReader::start_array(size_t) {
+  const Frame frame = frames_.empty() ? Frame::kRoot : frames_.back();
+  if (!frames_.empty() && frame == Frame::kRoot && key_ == "sessions") {
+    server_.sessions.clear();
+    frames_.push_back(Frame::kSessions);
+  } else if (frame == Frame::kTokenEntry && key_ == "groups") {
+    token_->groups.clear();
+    frames_.push_back(Frame::kGroups);
+  } else {
+    return Value({Scalar::Kind::kOther});
+  }
+  return true;
+}
+
+bool DescriptionReader::Value(const Scalar& value) {
+  if (frames_.empty()) return Fail("the server must be an object");
+  switch (frames_.back()) {
+    case Frame::kRoot:
+      return RootValue(value);
+    case Frame::kToken:
+      if (key_ == "shutdown_privilege") return Boolean(value, &server_.shutdown_privilege);
+      if (value.kind != Scalar::Kind::kNull) return WrongType("an object or null");
+      (key_ == "thread" ? server_.thread_token : server_.process_token).reset();
+      return true;
+    case Frame::kTokenEntry:
+      return TokenEntryValue(value);
+    case Frame::kGroups: {
+      key_ = "groups";
+      std::string text;
+      if (!Text(value, &text)) return false;
+      std::vector<uint8_t> sid = ParseSid(text);
+      if (sid.empty()) return Fail("\"" + text + "\" is not a SID");
+      token_->groups.push_back(std::move(sid));
+      return true;
+    }
+    case Frame::kCurrentSession:
+      return Unsigned(value, key_ == "disconnect_error" ? &server_.current_disconnect_error
+                                                        : &server_.current_logoff_error);
+    case Frame::kSessions:
+      return Fail("a session must be an object");
+    case Frame::kSession:
+      return SessionValue(value);
+  }
+  return false;
+}
+
+bool DescriptionReader::RootValue(const Scalar& value) {
+  if (key_ == "own_session") return NullableUnsigned(value, &server_.own_session);
+  if (key_ == "os_major") return NullableUnsigned(value, &server_.os_major);
+  if (key_ == "netwksta_major") return NullableUnsigned(value, &server_.netwksta_major);
+  if (key_ == "utc_ms_of_day") return NullableUnsigned(value, &server_.utc_ms_of_day);
+  if (key_ == "enumerate_error") return Unsigned(value, &server_.enumerate_error);
+  if (key_ == "exit_windows_error") return Unsigned(value, &server_.exit_windows_error);
+  if (key_ == "virtual_sleep") return Boolean(value, &server_.virtual_sleep);
+  if (key_ == "user_name") {
+    server_.user_name_fails = value.kind == Scalar::Kind::kNull;
+    if (server_.user_name_fails) {
+      server_.user_name.reset();
+      return true;
+    }
+    std::string name;
+    if (!Text(value, &name)) return false;
+    server_.user_name = std::move(name);
+    return true;
+  }
+  if (key_ == "sessions") return WrongType("a list");
+  return WrongType("an object");  // "token", "current_session"
+}
+
+bool DescriptionReader::TokenEntryValue(const Scalar& value) {
+  if (key_ == "groups") return WrongType("a list");
+  if (key_ == "groups_error") return Unsigned(value, &token_->groups_error);
+  if (key_ == "groups_bytes") return Unsigned(value, &token_->groups_bytes);
+  if (key_ == "elevation_type") return Unsigned(value, &token_->elevation_type);
+  return Unsigned(value, &token_->elevation_error);
+}
+
+bool DescriptionReader::SessionValue(const Scalar& value) {
+  SimulatedSession& session = server_.sessions.back();
+  if (key_ == "id") {
+    session_has_id_ = true;
+    return Unsigned(value, &session.id);
+  }
+  if (key_ == "state") {
+    session_has_state_ = true;
+    if (value.kind != Scalar::Kind::kString) return Unsigned(value, &session.state);
+    for (size_t i = 0; i < sessions::SessionStateNames.size(); ++i) {
+      if (sessions::SessionStateNames[i] == *value.text) {
+        session.state = static_cast<uint32_t>(i);
+        return true;
+      }
+    }
+    return Fail("\"" + *value.text + "\" is not a session state");
+  }
+  if (key_ == "station") return Text(value, &session.station);
+  if (key_ == "user") return Text(value, &session.user);
+  if (key_ == "domain") return Text(value, &session.domain);
+  if (key_ == "user_error") return Unsigned(value, &session.user_error);
+  if (key_ == "domain_error") return Unsigned(value, &session.domain_error);
+  if (key_ == "send_error") return Unsigned(value, &session.send_error);
+  if (key_ == "disconnect_error") return Unsigned(value, &session.disconnect_error);
+  return Unsigned(value, &session.logoff_error);
+}
+
+}  // namespace
+
+std::optional<ServerDescription> ReadServerDescription(std::string_view json, std::string* error) {
+  ServerDescription server;
+  DescriptionReader reader(&server);
+  if (!Json::sax_parse(json.begin(), json.end(), &reader)) {
+    *error = reader.error().empty() ? "not valid JSON" : reader.error();
+    return std::nullopt;
+  }
+  return server;
+}
+
+}  // namespace quillmarsh::platform

@@ -1,0 +1,59 @@
+// The simulated terminal server's description, read from its JSON file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmarsh::platform {
+
+struct SimulatedToken {
+  std::vector<std::vector<uint8_t>> groups;  // binary SIDs
+  uint32_t groups_error = 0;
+  uint32_t groups_bytes = 0;
+  uint32_t elevation_type = 1;
+  uint32_t elevation_error = 0;
+};
+
+struct SimulatedSession {
+  uint32_t id = 0;
+  std::string station;
+  uint32_t state = 0;
+  std::string user;
+  std::string domain;
+  uint32_t user_error = 0;
+  uint32_t domain_error = 0;
+  uint32_t send_error = 0;
+  uint32_t disconnect_error = 0;
+  uint32_t logoff_error = 0;
+};
+
+struct ServerDescription {
+  // False: the machine has no Terminal Services at all.
+  bool terminal_services = true;
+  std::optional<uint32_t> own_session;
+  // Absent: the real account name; `user_name_fails`: the look-up fails.
+  std::optional<std::string> user_name;
+  bool user_name_fails = false;
+  std::optional<uint32_t> os_major = 10;
+  std::optional<uint32_t> netwksta_major;
+  std::optional<SimulatedToken> thread_token;
+  std::optional<SimulatedToken> process_token = SimulatedToken{};
+  bool shutdown_privilege = true;
+  uint32_t enumerate_error = 0;
+  uint32_t current_disconnect_error = 0;
+  uint32_t current_logoff_error = 0;
+  uint32_t exit_windows_error = 0;
+  std::vector<SimulatedSession> sessions;
+  std::optional<uint32_t> utc_ms_of_day;
+  bool virtual_sleep = false;
+};
+
+// Reads a description; on failure returns nullopt and says what is wrong.
+// Unknown keys, values of the wrong type and unknown state names are
+// failures, so that a typo does not pass silently.
+std::optional<ServerDescription> ReadServerDescription(std::string_view json, std::string* error);
+
+}  // namespace quillmarsh::platform

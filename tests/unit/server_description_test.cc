@@ -1,0 +1,101 @@
+#include "platform/server_description.h"
+
+#include <gtest/gtest.h>
+
+namespace quillmarsh::test {
+namespace {
+
+using platform::ReadServerDescription;
+
+std::string ErrorOf(const std::string& json) {
+  std::string error;
+  EXPECT_FALSE(ReadServerDescription(json, &error).has_value()) << json;
+  return error;
+}
+
+TEST(ServerDescription, ReadsEveryKey) {
+  std::string error;
+  auto server = ReadServerDescription(R"({
+    "own_session": 2, "user_name": null, "os_major": 5, "netwksta_major": 6,
+    "token": {"thread": {"groups": ["S-1-5-32-544"], "elevation_type": 3},
+              "process": null, "shutdown_privilege": false},
+    "enumerate_error": 1, "current_session": {"disconnect_error": 2, "logoff_error": 3},
+    "exit_windows_error": 4,
+    "sessions": [{"id": 4294967295, "station": "s", "state": "Init", "user": "u",
+                  "domain": "d", "user_error": 5, "domain_error": 6, "send_error": 7,
+                  "disconnect_error": 8, "logoff_error": 9}, {"id": 1, "state": 12}],
+    "utc_ms_of_day": 123, "virtual_sleep": true})",
+                                      &error);
+  ASSERT_TRUE(server.has_value()) << error;
+  EXPECT_EQ(server->own_session, 2u);
+  EXPECT_TRUE(server->user_name_fails);
+  EXPECT_EQ(server->os_major, 5u);
+  EXPECT_EQ(server->netwksta_major, 6u);
+  ASSERT_TRUE(server->thread_token.has_value());
+  EXPECT_EQ(
+      server->thread_token->groups,
+      (std::vector<std::vector<uint8_t>>{{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0}}));
+  EXPECT_EQ(server->thread_token->elevation_type, 3u);
+  EXPECT_FALSE(server->process_token.has_value());
+  EXPECT_FALSE(server->shutdown_privilege);
+  EXPECT_EQ(server->enumerate_error, 1u);
+  EXPECT_EQ(server->current_disconnect_error, 2u);
+  EXPECT_EQ(server->current_logoff_error, 3u);
+  EXPECT_EQ(server->exit_windows_error, 4u);
+  ASSERT_EQ(server->sessions.size(), 2u);
+  const platform::SimulatedSession& first = server->sessions[0];
+  EXPECT_EQ(first.id, 4294967295u);
+  EXPECT_EQ(first.state, 9u);
+  EXPECT_EQ(first.station + first.user + first.domain, "sud");
+  EXPECT_EQ(first.user_error + first.domain_error + first.send_error + first.disconnect_error +
+                first.logoff_error,
+            35u);
+  EXPECT_EQ(server->sessions[1].state, 12u);
+  EXPECT_EQ(server->utc_ms_of_day, 123u);
+  EXPECT_TRUE(server->virtual_sleep);
+}
+
+TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
+  std::string error;
+  auto server = ReadServerDescription("{}", &error);
+  ASSERT_TRUE(server.has_value());
+  EXPECT_FALSE(server->own_session.has_value());
+  EXPECT_FALSE(server->user_name.has_value());
+  EXPECT_FALSE(server->user_name_fails);
+  EXPECT_EQ(server->os_major, 10u);
+  EXPECT_FALSE(server->netwksta_major.has_value());
+  EXPECT_FALSE(server->thread_token.has_value());
+  ASSERT_TRUE(server->process_token.has_value());
+  EXPECT_EQ(server->process_token->elevation_type, 1u);
+  EXPECT_TRUE(server->shutdown_privilege);
+}
+
+TEST(ServerDescription, SaysWhatIsWrong) {
+  EXPECT_EQ(ErrorOf(R"({"sesions": []})"), "unknown key \"sesions\" in the server");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": "Busy"}]})"),
+            "\"Busy\" is not a session state");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"state": 0}]})"), "a session has no \"id\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 0}]})"), "a session has no \"state\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": -1, "state": 0}]})"),
+            "\"id\" must be a whole number from 0 to 4294967295");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 4294967296, "state": 0}]})"),
+            "\"id\" must be a whole number from 0 to 4294967295");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "user": 5}]})"),
+            "\"user\" must be a text");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "colour": 5}]})"),
+            "unknown key \"colour\" in a session");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [1]})"), "a session must be an object");
+  EXPECT_EQ(ErrorOf(R"({"sessions": {}})"), "\"sessions\" must be a list");
+  EXPECT_EQ(ErrorOf(R"({"virtual_sleep": 1})"), "\"virtual_sleep\" must be true or false");
+  EXPECT_EQ(ErrorOf(R"({"token": {"process": {"groups": ["S-1-x"]}}})"), "\"S-1-x\" is not a SID");
+  EXPECT_EQ(ErrorOf(R"({"token": {"process": {"elevation_type": 4}}})"),
+            "\"elevation_type\" must be 0 to 3");
+  EXPECT_EQ(ErrorOf(R"({"token": 1})"), "\"token\" must be an object");
+  EXPECT_EQ(ErrorOf("[]"), "the server must be an object");
+  EXPECT_EQ(ErrorOf("{\"os_major\": 1.5}"),
+            "\"os_major\" must be a whole number from 0 to 4294967295");
+  EXPECT_EQ(ErrorOf("{").rfind("not valid JSON", 0), 0u);
+}
+
+}  // namespace
+}  // namespace quillmarsh::test
