@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -472,15 +473,23 @@ std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string
     return std::make_unique<SimulatedServer>(std::move(none), std::move(journal),
                                              system.AccountName());
   }
+  // Read in one piece: a large server's file is then copied once.
+  std::error_code failure;
+  const uintmax_t size = std::filesystem::is_regular_file(server_path, failure)
+                             ? std::filesystem::file_size(server_path, failure)
+                             : 0;
   std::ifstream file(server_path, std::ios::binary);
-  std::stringstream text;
-  if (file) text << file.rdbuf();
-  if (!file || file.bad()) {
+  std::string text;
+  if (!failure && file) {
+    text.resize(static_cast<size_t>(size));
+    file.read(text.data(), static_cast<std::streamsize>(size));
+  }
+  if (failure || !file || !std::filesystem::is_regular_file(server_path, failure)) {
     *error = std::string("quillmarsh: server file ") + server_path + ": cannot be read";
     return nullptr;
   }
   std::string what;
-  auto server = CreateSimulatedServer(text.str(), std::move(journal), system.AccountName(), &what);
+  auto server = CreateSimulatedServer(text, std::move(journal), system.AccountName(), &what);
   if (!server) {
     *error = std::string("quillmarsh: server file ") + server_path + ": " + what;
   }
