@@ -395,12 +395,17 @@ class SimulatedServer : public TerminalServer {
 
   const SimulatedSession* Find(uint32_t session_id) {
     if (index_.empty() && !server_.sessions.empty()) {
-      // The first session with an id answers for it.
+      // Ids with their places, sorted: the first session with an id
+      // answers for it.
       index_.reserve(server_.sessions.size());
-      for (const SimulatedSession& session : server_.sessions) index_.emplace(session.id, &session);
+      for (uint32_t i = 0; i < server_.sessions.size(); ++i) {
+        index_.emplace_back(server_.sessions[i].id, i);
+      }
+      std::sort(index_.begin(), index_.end());
     }
-    auto found = index_.find(session_id);
-    return found == index_.end() ? nullptr : found->second;
+    auto found = std::lower_bound(index_.begin(), index_.end(), std::make_pair(session_id, 0u));
+    if (found == index_.end() || found->first != session_id) return nullptr;
+    return &server_.sessions[found->second];
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
@@ -436,7 +441,7 @@ class SimulatedServer : public TerminalServer {
   std::string real_user_name_;
   uint32_t last_error_ = 0;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
-  std::unordered_map<uint32_t, const SimulatedSession*> index_;
+  std::vector<std::pair<uint32_t, uint32_t>> index_;
 };
 
 }  // namespace
