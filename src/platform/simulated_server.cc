@@ -402,9 +402,20 @@ class SimulatedServer : public TerminalServer {
         index_.emplace_back(server_.sessions[i].id, i);
       }
       std::sort(index_.begin(), index_.end());
+      unique_ids_ = std::adjacent_find(index_.begin(), index_.end(), [](auto a, auto b) {
+                      return a.first == b.first;
+                    }) == index_.end();
+    }
+    // Calls come in enumeration order: the session after the last one found
+    // is tried first.
+    const size_t next = last_found_ + 1;
+    if (unique_ids_ && next < server_.sessions.size() && server_.sessions[next].id == session_id) {
+      last_found_ = next;
+      return &server_.sessions[next];
     }
     auto found = std::lower_bound(index_.begin(), index_.end(), std::make_pair(session_id, 0u));
     if (found == index_.end() || found->first != session_id) return nullptr;
+    last_found_ = found->second;
     return &server_.sessions[found->second];
   }
 
@@ -442,6 +453,8 @@ class SimulatedServer : public TerminalServer {
   uint32_t last_error_ = 0;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
   std::vector<std::pair<uint32_t, uint32_t>> index_;
+  bool unique_ids_ = false;
+  size_t last_found_ = static_cast<size_t>(-1);
 };
 
 }  // namespace
