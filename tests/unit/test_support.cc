@@ -43,6 +43,8 @@ RunResult RunQuillmarsh(const std::string& server_json, std::vector<std::string>
     const auto start = line.find("\"call\":\"") + 8;
     result.calls.push_back(line.substr(start, line.find('"', start) - start));
   }
+  // Every buffer that Terminal Services handed out was freed.
+  EXPECT_TRUE(result.calls.empty() || result.calls.back() != "leak");
   return result;
 }
 
