@@ -5,25 +5,27 @@ cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh --windows --checks
 
+# Configures and builds one preset.
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+
 echo "== native build and tests"
-cmake --preset native >/dev/null
-cmake --build --preset native
+build native
 ctest --preset native
 
 echo "== windows build and tests under Wine"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+build windows
 ./scripts/package.sh
 ./scripts/wine-test.sh
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan
+build asan
 ctest --preset asan
 
 echo "== ThreadSanitizer"
-cmake --preset tsan >/dev/null
-cmake --build --preset tsan
+build tsan
 ctest --preset tsan
 
 echo "== valgrind memcheck over the end-to-end cases"
@@ -31,8 +33,7 @@ python3 tests/e2e/run_cases.py --program build/native/quillmarsh --cases tests/e
   --wrapper "valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect"
 
 echo "== fuzzing, a bounded run of each target"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+build fuzz
 for target in command_line ring_file log_format; do
   # New inputs go to a scratch corpus; the repository's stays as it is.
   mkdir -p "build/fuzz/corpus-$target"

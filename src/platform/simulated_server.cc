@@ -9,8 +9,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
-#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 #include <vector>
