@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "platform/simulated_server.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"

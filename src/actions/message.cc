@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "driver/error_text.h"
-#include "driver/text.h"
+#include "state/error_text.h"
+#include "state/text.h"
 #include "sessions/session_scan.h"
 
 namespace quillmarsh::actions {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace quillmarsh::actions {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/error_text.h"
-#include "driver/text.h"
+#include "state/error_text.h"
+#include "state/text.h"
 #include "sessions/session_scan.h"
 
 namespace quillmarsh::actions {

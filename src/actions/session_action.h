@@ -2,7 +2,7 @@
 // and state bounds.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace quillmarsh::actions {
 

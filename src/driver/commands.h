@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace quillmarsh {
 

@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "driver/commands.h"
-#include "driver/error_text.h"
+#include "state/error_text.h"
 #include "driver/help_screen.h"
-#include "driver/state.h"
+#include "state/state.h"
 #include "driver/temp_directory.h"
-#include "driver/text.h"
-#include "driver/zeroed_buffer.h"
+#include "state/text.h"
+#include "state/zeroed_buffer.h"
 #include "machine/os_version.h"
 
 namespace quillmarsh {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/zeroed_buffer.h"
+#include "state/zeroed_buffer.h"
 
 namespace quillmarsh {
 

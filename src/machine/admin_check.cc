@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/zeroed_buffer.h"
+#include "state/zeroed_buffer.h"
 #include "machine/token_handle.h"
 
 namespace quillmarsh::machine {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "driver/error_text.h"
+#include "state/error_text.h"
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
 

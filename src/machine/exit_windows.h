@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "platform/terminal_server.h"
 
 namespace quillmarsh::machine {

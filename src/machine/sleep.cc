@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/text.h"
+#include "state/text.h"
 
 namespace quillmarsh::machine {
 namespace {

@@ -2,7 +2,7 @@
 // below R, one dot per second.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace quillmarsh::machine {
 

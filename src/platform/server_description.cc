@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sessions/session_states.h"
+#include "platform/session_states.h"
 
 namespace quillmarsh::platform {
 namespace {
@@ -284,8 +284,8 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "state") {
     session_has_state_ = true;
     if (value.kind != Scalar::Kind::kString) return Unsigned(value, &session.state);
-    for (size_t i = 0; i < sessions::SessionStateNames.size(); ++i) {
-      if (sessions::SessionStateNames[i] == *value.text) {
+    for (size_t i = 0; i < SessionStateNames.size(); ++i) {
+      if (SessionStateNames[i] == *value.text) {
         session.state = static_cast<uint32_t>(i);
         return true;
       }

@@ -1,7 +1,7 @@
 #include "sessions/session_listing.h"
 
 #include "sessions/session_scan.h"
-#include "sessions/session_states.h"
+#include "platform/session_states.h"
 
 namespace quillmarsh::sessions {
 namespace {
@@ -20,7 +20,7 @@ void PrintListingLine(State& state, std::string_view who, size_t width,
 
 size_t ListingColumnWidth() {
   size_t longest = 0;
-  for (std::string_view name : SessionStateNames) longest = std::max(longest, name.size());
+  for (std::string_view name : platform::SessionStateNames) longest = std::max(longest, name.size());
   return 78 - longest;
 }
 
@@ -46,7 +46,7 @@ void ListSessionsCommand(State& state) {
     if (count > 0) state.ErrorLevel = 1;
   };
   options.on_match = [&state, width](const LookedUpSession& session) {
-    PrintListingLine(state, SessionName(session), width, SessionStateNames[session.record.State]);
+    PrintListingLine(state, SessionName(session), width, platform::SessionStateNames[session.record.State]);
     state.ErrorLevel = 2;
   };
   options.on_beyond_bound = [&state, width, list_all](const platform::WtsSessionInfo& record) {
@@ -55,7 +55,7 @@ void ListSessionsCommand(State& state) {
     number += std::to_string(record.SessionId);
     PrintListingLine(
         state, number, width,
-        record.State < SessionStateNames.size() ? SessionStateNames[record.State] : "unknown");
+        record.State < platform::SessionStateNames.size() ? platform::SessionStateNames[record.State] : "unknown");
     state.ErrorLevel = 2;
   };
   RunSessionScan(state, options);

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace quillmarsh::sessions {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "driver/error_text.h"
-#include "driver/text.h"
-#include "sessions/session_states.h"
+#include "state/error_text.h"
+#include "state/text.h"
+#include "platform/session_states.h"
 #include "sessions/wts_buffer.h"
 
 namespace quillmarsh::sessions {
@@ -76,7 +76,7 @@ void VisitSession(State& state, const ScanOptions& options, const std::string& u
     std::string line = "Domain\\User: " + SessionName(session);
     if (options.state_in_user_line) {
       line += ' ';
-      line += SessionStateNames[record.State];
+      line += platform::SessionStateNames[record.State];
     }
     state.LogInfo(line);
   }

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "platform/terminal_server.h"
 
 namespace quillmarsh::sessions {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "driver/text.h"
+#include "state/text.h"
 #include "sessions/session_scan.h"
 
 namespace quillmarsh::sessions {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/text.h"
+#include "state/text.h"
 #include "test_support.h"
 
 namespace quillmarsh::test {

@@ -1,4 +1,4 @@
-#include "driver/text.h"
+#include "state/text.h"
 
 namespace quillmarsh {
 

@@ -1,4 +1,4 @@
-#include "driver/state.h"
+#include "state/state.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "driver/error_text.h"
+#include "state/error_text.h"
 
 namespace quillmarsh {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace quillmarsh::machine {
+namespace quillmarsh {
 
 class RandomGenerator {
  public:
@@ -21,4 +21,4 @@ class RandomGenerator {
   uint32_t seed_ = 0;
 };
 
-}  // namespace quillmarsh::machine
+}  // namespace quillmarsh

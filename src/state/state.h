@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "log/log_writer.h"
-#include "machine/random.h"
+#include "state/random.h"
 #include "platform/system.h"
 #include "platform/terminal_server.h"
 
@@ -41,7 +41,7 @@ struct State {
   uint32_t MessageTimeout = 0;
   uint32_t OwnSessionId = kUnknownSessionId;
   uint32_t OsMajorVersion = 0;
-  machine::RandomGenerator Random;
+  RandomGenerator Random;
 
   // Argument 0 is the program itself.
   std::vector<std::string> Args;
