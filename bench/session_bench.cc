@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "state/state.h"
 #include "platform/simulated_server.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
+#include "state/state.h"
 #include "test_support.h"
 
 namespace quillmarsh {

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "sessions/session_scan.h"
 #include "state/error_text.h"
 #include "state/text.h"
-#include "sessions/session_scan.h"
 
 namespace quillmarsh::actions {
 namespace {

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
+#include "sessions/session_scan.h"
 #include "state/error_text.h"
 #include "state/text.h"
-#include "sessions/session_scan.h"
 
 namespace quillmarsh::actions {
 namespace {

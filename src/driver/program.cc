@@ -5,13 +5,13 @@
 #include <string_view>
 
 #include "driver/commands.h"
-#include "state/error_text.h"
 #include "driver/help_screen.h"
-#include "state/state.h"
 #include "driver/temp_directory.h"
+#include "machine/os_version.h"
+#include "state/error_text.h"
+#include "state/state.h"
 #include "state/text.h"
 #include "state/zeroed_buffer.h"
-#include "machine/os_version.h"
 
 namespace quillmarsh {
 namespace {

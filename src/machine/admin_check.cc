@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "state/zeroed_buffer.h"
 #include "machine/token_handle.h"
+#include "state/zeroed_buffer.h"
 
 namespace quillmarsh::machine {
 namespace {

@@ -3,9 +3,9 @@
 #include <array>
 #include <string>
 
-#include "state/error_text.h"
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
+#include "state/error_text.h"
 
 namespace quillmarsh::machine {
 namespace {

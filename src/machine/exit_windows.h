@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "state/state.h"
 #include "platform/terminal_server.h"
+#include "state/state.h"
 
 namespace quillmarsh::machine {
 

@@ -1,7 +1,7 @@
 #include "sessions/session_listing.h"
 
-#include "sessions/session_scan.h"
 #include "platform/session_states.h"
+#include "sessions/session_scan.h"
 
 namespace quillmarsh::sessions {
 namespace {
@@ -20,7 +20,8 @@ void PrintListingLine(State& state, std::string_view who, size_t width,
 
 size_t ListingColumnWidth() {
   size_t longest = 0;
-  for (std::string_view name : platform::SessionStateNames) longest = std::max(longest, name.size());
+  for (std::string_view name : platform::SessionStateNames)
+    longest = std::max(longest, name.size());
   return 78 - longest;
 }
 
@@ -46,16 +47,18 @@ void ListSessionsCommand(State& state) {
     if (count > 0) state.ErrorLevel = 1;
   };
   options.on_match = [&state, width](const LookedUpSession& session) {
-    PrintListingLine(state, SessionName(session), width, platform::SessionStateNames[session.record.State]);
+    PrintListingLine(state, SessionName(session), width,
+                     platform::SessionStateNames[session.record.State]);
     state.ErrorLevel = 2;
   };
   options.on_beyond_bound = [&state, width, list_all](const platform::WtsSessionInfo& record) {
     if (!list_all) return;
     std::string number = "#";
     number += std::to_string(record.SessionId);
-    PrintListingLine(
-        state, number, width,
-        record.State < platform::SessionStateNames.size() ? platform::SessionStateNames[record.State] : "unknown");
+    PrintListingLine(state, number, width,
+                     record.State < platform::SessionStateNames.size()
+                         ? platform::SessionStateNames[record.State]
+                         : "unknown");
     state.ErrorLevel = 2;
   };
   RunSessionScan(state, options);

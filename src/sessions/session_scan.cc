@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "state/error_text.h"
-#include "state/text.h"
 #include "platform/session_states.h"
 #include "sessions/wts_buffer.h"
+#include "state/error_text.h"
+#include "state/text.h"
 
 namespace quillmarsh::sessions {
 namespace {

@@ -9,8 +9,8 @@
 #include <functional>
 #include <string_view>
 
-#include "state/state.h"
 #include "platform/terminal_server.h"
+#include "state/state.h"
 
 namespace quillmarsh::sessions {
 

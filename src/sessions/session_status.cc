@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
-#include "state/text.h"
 #include "sessions/session_scan.h"
+#include "state/text.h"
 
 namespace quillmarsh::sessions {
 namespace {

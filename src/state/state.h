@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "log/log_writer.h"
-#include "state/random.h"
 #include "platform/system.h"
 #include "platform/terminal_server.h"
+#include "state/random.h"
 
 namespace quillmarsh {
 

@@ -35,8 +35,7 @@ class ForwardingSystem : public platform::System {
   void CreateParentDirectories(const std::u16string& path) override {
     host_->CreateParentDirectories(path);
   }
-  std::unique_ptr<platform::Event> CreateEvent(const std::string& name,
-                                               uint32_t* error) override {
+  std::unique_ptr<platform::Event> CreateEvent(const std::string& name, uint32_t* error) override {
     return host_->CreateEvent(name, error);
   }
   std::unique_ptr<platform::Event> OpenEvent(const std::string& name, uint32_t* error) override {
