@@ -6,6 +6,7 @@
 #include "platform/terminal_server.h"
 
 int main(int argc, char** argv) {
+  quillmarsh::platform::LoadLibrariesFromSystemFolderOnly();
   auto system = quillmarsh::platform::CreateSystem();
   std::string error;
   auto server = quillmarsh::platform::CreateTerminalServer(*system, &error);

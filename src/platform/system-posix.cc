@@ -266,4 +266,7 @@ class PosixSystem : public System {
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<PosixSystem>(); }
 
+// The dynamic linker looks only where the system's configuration says.
+void LoadLibrariesFromSystemFolderOnly() {}
+
 }  // namespace quillmarsh::platform

@@ -316,4 +316,16 @@ class Win32System : public System {
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<Win32System>(); }
 
+void LoadLibrariesFromSystemFolderOnly() {
+  // Looked up, not imported: Windows without the function (Vista, and 7
+  // without its loader update) would refuse to start the program.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const FARPROC address =
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (address == nullptr) return;
+  // Through void (*)(), which converts to every function pointer type.
+  reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
+      LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 }  // namespace quillmarsh::platform

@@ -93,6 +93,12 @@ class System {
 
 std::unique_ptr<System> CreateSystem();
 
+// Makes every library the process loads by name come from the system folder
+// only, never from the program's folder or the current one: the program may
+// run elevated from a folder that others can write to. Call first thing in
+// main. Does nothing where the loader has no such search order.
+void LoadLibrariesFromSystemFolderOnly();
+
 // UTF-8 conversions shared by every implementation. Invalid input becomes
 // U+FFFD; unpaired surrogates are encoded as they stand.
 std::u16string Utf8ToUtf16(std::string_view text);

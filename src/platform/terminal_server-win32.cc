@@ -62,6 +62,12 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 static_assert(WTS_CURRENT_SESSION == kCurrentSession);
 
 // The functions bound at run time, with the system's own signatures.
+using WTSEnumerateSessionsAFunction = decltype(&::WTSEnumerateSessionsA);
+using WTSQuerySessionInformationAFunction = decltype(&::WTSQuerySessionInformationA);
+using WTSFreeMemoryFunction = decltype(&::WTSFreeMemory);
+using WTSSendMessageWFunction = decltype(&::WTSSendMessageW);
+using WTSDisconnectSessionFunction = decltype(&::WTSDisconnectSession);
+using WTSLogoffSessionFunction = decltype(&::WTSLogoffSession);
 using ProcessIdToSessionIdFunction = decltype(&::ProcessIdToSessionId);
 using GetTokenInformationFunction = decltype(&::GetTokenInformation);
 using NetWkstaGetInfoFunction = decltype(&::NetWkstaGetInfo);
@@ -75,10 +81,14 @@ Function FindFunction(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-// A library loaded by name, released when the program ends.
+// A library loaded from the System32 folder only, released when the program
+// ends. A copy of the same name beside the program or in the current folder
+// is never looked at: the program runs elevated from folders that others
+// may be able to write to. Null when the library is missing.
 class Library {
  public:
-  explicit Library(const char* name) : module_(::LoadLibraryA(name)) {}
+  explicit Library(const wchar_t* name)
+      : module_(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
   ~Library() {
     if (module_ != nullptr) ::FreeLibrary(module_);
   }
@@ -130,8 +140,15 @@ class WindowsTerminalServer : public TerminalServer {
   WindowsTerminalServer()
       : process_id_to_session_id_(FindFunction<ProcessIdToSessionIdFunction>(
             ::GetModuleHandleA("kernel32.dll"), "ProcessIdToSessionId")),
-        advapi32_("advapi32.dll"),
-        netapi32_("netapi32.dll"),
+        advapi32_(L"advapi32.dll"),
+        netapi32_(L"netapi32.dll"),
+        wtsapi32_(L"wtsapi32.dll"),
+        wts_enumerate_sessions_(wtsapi32_, "WTSEnumerateSessionsA"),
+        wts_query_session_information_(wtsapi32_, "WTSQuerySessionInformationA"),
+        wts_free_memory_(wtsapi32_, "WTSFreeMemory"),
+        wts_send_message_(wtsapi32_, "WTSSendMessageW"),
+        wts_disconnect_session_(wtsapi32_, "WTSDisconnectSession"),
+        wts_logoff_session_(wtsapi32_, "WTSLogoffSession"),
         get_token_information_(advapi32_, "GetTokenInformation"),
         net_wksta_get_info_(netapi32_, "NetWkstaGetInfo"),
         net_api_buffer_free_(netapi32_, "NetApiBufferFree") {}
@@ -155,10 +172,11 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
+    WTSEnumerateSessionsAFunction function = wts_enumerate_sessions_.get();
+    if (function == nullptr) return Missing();
     PWTS_SESSION_INFOA records = nullptr;
     DWORD records_count = 0;
-    const BOOL done =
-        ::WTSEnumerateSessionsA(ServerHandle(server), reserved, version, &records, &records_count);
+    const BOOL done = function(ServerHandle(server), reserved, version, &records, &records_count);
     *sessions = reinterpret_cast<WtsSessionInfo*>(records);
     *count = records_count;
     return done != FALSE;
@@ -166,35 +184,44 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char** buffer, uint32_t* bytes) override {
+    WTSQuerySessionInformationAFunction function = wts_query_session_information_.get();
+    if (function == nullptr) return Missing();
     LPSTR text = *buffer;
     DWORD text_bytes = *bytes;
-    const BOOL done =
-        ::WTSQuerySessionInformationA(ServerHandle(server), session_id,
-                                      static_cast<WTS_INFO_CLASS>(info_class), &text, &text_bytes);
+    const BOOL done = function(ServerHandle(server), session_id,
+                               static_cast<WTS_INFO_CLASS>(info_class), &text, &text_bytes);
     *buffer = text;
     *bytes = text_bytes;
     return done != FALSE;
   }
 
-  void WTSFreeMemory(void* memory) override { ::WTSFreeMemory(memory); }
+  void WTSFreeMemory(void* memory) override {
+    // Without the library nothing was ever handed out.
+    if (WTSFreeMemoryFunction function = wts_free_memory_.get()) function(memory);
+  }
 
   bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
                        uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
                        uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
+    WTSSendMessageWFunction function = wts_send_message_.get();
+    if (function == nullptr) return Missing();
     DWORD answer = response != nullptr ? *response : 0;
-    const BOOL done =
-        ::WTSSendMessageW(ServerHandle(server), session_id, WideText(title), title_bytes,
-                          WideText(message), message_bytes, style, timeout, &answer, wait);
+    const BOOL done = function(ServerHandle(server), session_id, WideText(title), title_bytes,
+                               WideText(message), message_bytes, style, timeout, &answer, wait);
     if (response != nullptr) *response = answer;
     return done != FALSE;
   }
 
   bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) override {
-    return ::WTSDisconnectSession(ServerHandle(server), session_id, wait) != FALSE;
+    WTSDisconnectSessionFunction function = wts_disconnect_session_.get();
+    if (function == nullptr) return Missing();
+    return function(ServerHandle(server), session_id, wait) != FALSE;
   }
 
   bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
-    return ::WTSLogoffSession(ServerHandle(server), session_id, wait) != FALSE;
+    WTSLogoffSessionFunction function = wts_logoff_session_.get();
+    if (function == nullptr) return Missing();
+    return function(ServerHandle(server), session_id, wait) != FALSE;
   }
 
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
@@ -317,6 +344,13 @@ class WindowsTerminalServer : public TerminalServer {
   ProcessIdToSessionIdFunction process_id_to_session_id_;
   Library advapi32_;
   Library netapi32_;
+  Library wtsapi32_;
+  LateBound<WTSEnumerateSessionsAFunction> wts_enumerate_sessions_;
+  LateBound<WTSQuerySessionInformationAFunction> wts_query_session_information_;
+  LateBound<WTSFreeMemoryFunction> wts_free_memory_;
+  LateBound<WTSSendMessageWFunction> wts_send_message_;
+  LateBound<WTSDisconnectSessionFunction> wts_disconnect_session_;
+  LateBound<WTSLogoffSessionFunction> wts_logoff_session_;
   LateBound<GetTokenInformationFunction> get_token_information_;
   LateBound<NetWkstaGetInfoFunction> net_wksta_get_info_;
   LateBound<NetApiBufferFreeFunction> net_api_buffer_free_;

@@ -92,7 +92,8 @@ class TerminalServer {
   // buffer: the raw text, empty when the system has none.
   virtual std::string FormatMessage(uint32_t code) = 0;
 
-  // wtsapi32
+  // wtsapi32, bound at run time: a missing library or function fails the
+  // call with 127 (ERROR_PROC_NOT_FOUND).
   virtual bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                                      WtsSessionInfo** sessions, uint32_t* count) = 0;
   virtual bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id,

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the Windows executables as files: they need no DLL beside them, and
+"""Checks the Windows executables as files: they import only KnownDLLs, and
 they carry the version information and the application manifest.
 
 Prints one line per check and "N passed, N failed"; exits 1 on a failure.
@@ -8,12 +8,18 @@ Prints one line per check and "N passed, N failed"; exits 1 on a failure.
 import argparse
 import pathlib
 import re
+import struct
 import subprocess
 import sys
 
-# DLLs that every Windows has; anything else would have to ship beside the
-# program.
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "wtsapi32.dll"}
+# The loader resolves imports by bare name, and looks beside the program
+# before System32 for every DLL that is not a KnownDLL (a planted copy would
+# run with the program's rights). So the program imports only these
+# KnownDLLs, the ones that it and mingw's static runtime need; everything
+# else is loaded from System32 at run time. Not api-ms-win-* (no KnownDLLs).
+KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll"}
+IMPORT_DIRECTORY = 1
+DELAY_IMPORT_DIRECTORY = 13
 WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 
 
@@ -21,11 +27,45 @@ def tool(name):
     return f"x86_64-w64-mingw32-{name}"
 
 
+def imported_dlls(image):
+    """The DLL names of a PE32+ image's import and delay-import directories."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    if image[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE image")
+    sections, optional_size = struct.unpack_from("<2xH12xH", image, pe + 4)
+    optional = pe + 24
+    if struct.unpack_from("<H", image, optional)[0] != 0x20B:
+        raise ValueError("not PE32+")
+    table = optional + optional_size
+    spans = [struct.unpack_from("<8xIIII", image, table + 40 * i) for i in range(sections)]
+
+    def offset(rva):
+        for virtual_size, address, raw_size, raw in spans:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw + rva - address
+        raise ValueError(f"RVA {rva:#x} is in no section")
+
+    def name_at(rva):
+        start = offset(rva)
+        return image[start:image.index(b"\0", start)].decode("ascii")
+
+    names = []
+    for directory, entry_size, name_field in ((IMPORT_DIRECTORY, 20, 12),
+                                              (DELAY_IMPORT_DIRECTORY, 32, 4)):
+        rva, size = struct.unpack_from("<II", image, optional + 112 + 8 * directory)
+        if rva == 0 or size == 0:
+            continue
+        entry = offset(rva)
+        while any(image[entry:entry + entry_size]):
+            names.append(name_at(struct.unpack_from("<I", image, entry + name_field)[0]))
+            entry += entry_size
+    return names
+
+
 def checks(program, version):
-    dumped = subprocess.run([tool("objdump"), "-p", str(program)], capture_output=True,
-                            text=True, check=True).stdout
-    dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dumped)}
-    yield "imports only system DLLs: " + ", ".join(sorted(dlls)), dlls <= SYSTEM_DLLS
+    dlls = {name.lower() for name in imported_dlls(program.read_bytes())}
+    yield "imports only KnownDLLs: " + ", ".join(sorted(dlls)), \
+        "kernel32.dll" in dlls and dlls <= KNOWN_DLLS
 
     resources = subprocess.run([tool("windres"), "-i", str(program), "-O", "rc"],
                                capture_output=True, text=True, check=True).stdout
