@@ -8,6 +8,9 @@ Each file in the cases folder holds a JSON list of cases:
   server       the server description (an object), the name of a file in
                examples/ (a string), or null for a machine without Terminal
                Services; absent means {}
+  server_changes  keys that replace the server description's own (optional),
+               e.g. own_session 1 on an example server, the session that
+               Wine reports for quillmarsh.exe
   stdout       the expected console lines (each ends in CR LF), or
   stdout_file  a file in the cases folder holding them, one per line
   exit         the expected exit code
@@ -20,11 +23,19 @@ Each file in the cases folder holds a JSON list of cases:
   runs         how many times to run the program in the same temporary
                directory before the log is read (default 1)
   stderr       a text that standard error must contain (optional)
+  simulated_only  why the case runs on the simulated server only (optional):
+               it depends on the token, the shutdown call, the own-session
+               start-up, the waits of /SLEEP or error texts, which the real
+               quillmarsh.exe takes from Wine
 
 In stdout, {TEMP} stands for the program's temporary-files directory and
 {USER} for the account that runs it. With --wine-prefix the program is a
 Windows executable run under Wine in that prefix; paths handed to it are
 converted with winepath, and {TEMP} and {USER} are what Wine gives it.
+Under Wine, quillmarsh.exe uses Wine's own wtsapi32.dll; with
+--simulated-wtsapi32 it uses the test wtsapi32.dll installed in the prefix's
+System32 folder, which answers from the same server description and journal
+as quillmarsh-sim.exe, and the cases marked simulated_only are left out.
 """
 
 import argparse
@@ -94,9 +105,11 @@ class WineHost(Host):
     Unix environment says, and the Unix account as the Windows account.
     """
 
-    def __init__(self, program, prefix):
+    def __init__(self, program, prefix, wtsapi32="b"):
         super().__init__(program)
         self.prefix = str(pathlib.Path(prefix).resolve())
+        # Which wtsapi32.dll: "b" Wine's own, "n" the one in System32.
+        self.wtsapi32 = wtsapi32
         self._temp = None
         self._folders = {}
         self.path(pathlib.Path(tempfile.gettempdir()) / "scratch")
@@ -105,6 +118,7 @@ class WineHost(Host):
         env = dict(os.environ)
         env["WINEPREFIX"] = self.prefix
         env["WINEDEBUG"] = "-all"
+        env["WINEDLLOVERRIDES"] = "wtsapi32=" + self.wtsapi32
         return env
 
     def _wine(self, arguments):
@@ -185,8 +199,13 @@ def server_argument(case, scratch):
     server = case.get("server", {})
     if server is None:
         return None
+    changes = case.get("server_changes")
     if isinstance(server, str):
-        return REPOSITORY / "examples" / server
+        example = REPOSITORY / "examples" / server
+        if changes is None:
+            return example
+        server = json.loads(example.read_text(encoding="utf-8"))
+    server = {**server, **(changes or {})}
     path = scratch / "server.json"
     path.write_text(json.dumps(server), encoding="utf-8")
     return path
@@ -268,13 +287,18 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--cases", required=True, type=pathlib.Path)
     parser.add_argument("--wine-prefix", help="run the program under Wine in this prefix")
+    parser.add_argument("--simulated-wtsapi32", action="store_true",
+                        help="quillmarsh.exe under Wine over the test wtsapi32.dll in System32")
     parser.add_argument("--filter", default="", help="only cases whose name contains this")
     parser.add_argument("--wrapper", default="",
                         help="a command to run the program under, e.g. valgrind and its options")
     options = parser.parse_args()
+    if options.simulated_wtsapi32 and not options.wine_prefix:
+        parser.error("--simulated-wtsapi32 needs --wine-prefix")
 
     if options.wine_prefix:
-        host = WineHost(options.program, options.wine_prefix)
+        host = WineHost(options.program, options.wine_prefix,
+                        "n" if options.simulated_wtsapi32 else "b")
     else:
         host = Host(options.program, options.wrapper.split())
     passed = failed = 0
@@ -283,6 +307,8 @@ def main():
             if options.filter not in case["name"]:
                 continue
             if options.wine_prefix and case.get("native_only"):
+                continue
+            if options.simulated_wtsapi32 and case.get("simulated_only"):
                 continue
             failures = run_case(host, case, options.cases)
             label = f"{case_file.stem}: {case['name']}"
