@@ -2,8 +2,9 @@
 # Runs the Windows build (build/windows) under Wine, in a fresh prefix under
 # the build folder: the checks of the executables and of the platform layer,
 # every end-to-end case against quillmarsh-sim.exe, the smoke suite against
-# quillmarsh.exe on Wine's own API, and the example batch files over
-# quillmarsh-sim.exe.
+# quillmarsh.exe on Wine's own API, libraries planted beside quillmarsh.exe
+# or missing, the end-to-end cases against quillmarsh.exe over the test
+# wtsapi32.dll, and the example batch files over quillmarsh-sim.exe.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -52,6 +53,19 @@ python3 tests/e2e/run_cases.py --program "$build/quillmarsh-sim.exe" \
 echo "-- smoke suite against quillmarsh.exe on Wine's own API"
 python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" \
   --cases tests/wine/cases --wine-prefix "$WINEPREFIX"
+
+# Before the test wtsapi32.dll replaces Wine's own in System32: the program
+# must still answer with Wine's Terminal Services.
+echo "-- libraries planted beside quillmarsh.exe, and missing ones"
+python3 tests/wine/library_loading_test.py --program "$build/quillmarsh.exe" \
+  --planted "$build/planted" --wine-prefix "$WINEPREFIX"
+
+echo "-- end-to-end cases against quillmarsh.exe over the test wtsapi32.dll"
+# Replaces Wine's own in this prefix only; the runner asks for it with a
+# native DLL override, the runs above and below keep Wine's own.
+cp "$build/simulated-wtsapi32/wtsapi32.dll" "$WINEPREFIX/drive_c/windows/system32/wtsapi32.dll"
+python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" --simulated-wtsapi32 \
+  --cases tests/e2e/cases --wine-prefix "$WINEPREFIX"
 
 echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
 python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \

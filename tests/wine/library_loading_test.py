@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Shows that libraries planted beside quillmarsh.exe never run.
+"""Shows that libraries planted beside quillmarsh.exe never run, and that
+missing ones make calls fail, not the start.
 
 A scratch folder holds a copy of the program and, under the names of the
 system libraries it uses, a wtsapi32.dll and a netapi32.dll that leave a
@@ -13,6 +14,8 @@ to its own, as Windows would take a copy it finds beside the program.
    status and disconnects its own session (netapi32 is loaded at every
    start): it must answer with Wine's own Terminal Services, and no marker
    may appear.
+3. With wtsapi32 and netapi32 switched off, the program still starts, and
+   disconnecting its own session fails with 127 (the function is missing).
 
 Run it in a prefix whose System32 holds Wine's own wtsapi32.dll. Prints one
 line per check and "N passed, N failed"; exits 1 on a failure.
@@ -32,6 +35,11 @@ LIBRARIES = ("wtsapi32.dll", "netapi32.dll")
 ARGUMENTS = ["/LISTALLSESSIONS", "/STATUS", "x", "/DISCONNECT", "*me"]
 EXPECTED_STDOUT = b"Disconnect me OK\r\n"
 EXPECTED_EXIT = 2
+# Without the libraries: the first line is the program's, the error text
+# after it Wine's own.
+MISSING_STDOUT_START = b"Disconnect me Not OK\r\n"
+MISSING_STDOUT_END = b" [127]\r\n"
+MISSING_EXIT = 1
 
 
 def run(command, env, cwd):
@@ -87,6 +95,12 @@ def main():
         planted = loaded()
         results.append(("no planted library loaded" + (": " + ", ".join(planted)
                                                         if planted else ""), not planted))
+
+        env["WINEDLLOVERRIDES"] = "wtsapi32,netapi32="
+        code, out = run(["wine", str(app / "quillmarsh.exe"), "/DISCONNECT", "*me"], env, app)
+        results.append((f"without wtsapi32 and netapi32: {out!r}, exit code {code}",
+                        out.startswith(MISSING_STDOUT_START) and out.endswith(MISSING_STDOUT_END)
+                        and code == MISSING_EXIT))
 
     for label, ok in results:
         print(f"{'ok  ' if ok else 'FAIL'} {label}")
