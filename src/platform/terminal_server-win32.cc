@@ -173,7 +173,11 @@ class WindowsTerminalServer : public TerminalServer {
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
     WTSEnumerateSessionsAFunction function = wts_enumerate_sessions_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) {
+      *sessions = nullptr;
+      *count = 0;
+      return Missing();
+    }
     PWTS_SESSION_INFOA records = nullptr;
     DWORD records_count = 0;
     const BOOL done = function(ServerHandle(server), reserved, version, &records, &records_count);
