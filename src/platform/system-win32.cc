@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/system.h"
 
 // After the interface: Windows' macros (CreateEvent, OpenEvent) would
@@ -313,6 +314,12 @@ class Win32System : public System {
 };
 
 }  // namespace
+
+// The runtime's argv follows other quoting rules (a backslash before a
+// quote makes a literal quote); the program reads its own line instead.
+std::vector<std::string> ProgramArguments(int, char**) {
+  return SplitCommandLine(::GetCommandLineA());
+}
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<Win32System>(); }
 
