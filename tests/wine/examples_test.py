@@ -42,11 +42,15 @@ class Example:
             out.seek(0)
             return out.read().decode().strip()
 
-    def run(self, batch_file, arguments, server):
-        """Returns the exit code, the console text and the journal entries."""
+    def run(self, batch_file, arguments, server, text=None):
+        """Returns the exit code, the console text and the journal entries.
+        The batch file is the example of that name, or `text` when given."""
         with tempfile.TemporaryDirectory(prefix="quillmarsh-examples-") as folder:
             scratch = pathlib.Path(folder)
-            shutil.copy(EXAMPLES / batch_file, scratch / batch_file)
+            if text is None:
+                shutil.copy(EXAMPLES / batch_file, scratch / batch_file)
+            else:
+                (scratch / batch_file).write_bytes(text.replace("\n", "\r\n").encode("ascii"))
             shutil.copy(self.simulated_program, scratch / "quillmarsh.exe")
             scratch_windows = self.windows_path(scratch)
             env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
@@ -137,6 +141,38 @@ def check_wait_until_inactive(example):
     yield "no user: usage and exit code 2", code == 2 and "Usage:" in console
 
 
+# Command lines as administrators type them, split by the program itself:
+# cmd hands each line on as written. Non-ASCII texts come in as the batch
+# file's parameters (Wine's cmd reads a batch file in the OEM code page and
+# cannot switch it without a console).
+COMMAND_LINES = """@echo off
+"%~dp0quillmarsh.exe" /MESSAGE alice "Your files are on H:\\" /STATUS bob
+echo after a trailing backslash: %ERRORLEVEL%
+"%~dp0quillmarsh.exe"\t/MESSAGE\talice\t"a""b"
+"%~dp0quillmarsh.exe" /MESSAGE alice ""
+"%~dp0quillmarsh.exe" /MESSAGE alice "%~1" /STATUS %2
+echo non-ASCII user: %ERRORLEVEL%
+"""
+
+
+def check_command_lines(example):
+    server = {"sessions": [
+        {"id": 2, "station": "RDP-Tcp#2", "state": "Active", "user": "alice", "domain": "CORP"},
+        {"id": 3, "station": "RDP-Tcp#3", "state": "Connected", "user": "bob", "domain": "CORP"},
+        {"id": 4, "station": "RDP-Tcp#4", "state": "Shadow", "user": "j\u00fcrgen",
+         "domain": "CORP"}]}
+    code, console, journal, _ = example.run("command-lines.cmd", ["\u2713 \u0141ukasz", "j\u00fcrgen"],
+                                            server, text=COMMAND_LINES)
+    sent = [(m["message"], m["message_bytes"]) for m in calls(journal, "WTSSendMessageW")]
+    yield "a quoted text ends at its quote, backslash and all", \
+        sent[:1] == [("Your files are on H:\\", 42)]
+    yield "and the command after it runs", "after a trailing backslash: 3\n" in console
+    yield "tabs separate; \"a\"\"b\" is ab", sent[1:2] == [("ab", 4)]
+    yield "an empty quoted argument is an empty text", sent[2:3] == [("", 0)]
+    yield "a text outside code page 1252 arrives whole", sent[3:] == [("\u2713 \u0141ukasz", 16)]
+    yield "a non-ASCII user name is matched", "non-ASCII user: 5\n" in console
+
+
 def check_morning_check(example):
     code, console, journal, files = example.run("morning-check.cmd", ["report.txt"],
                                                 demo_server())
@@ -165,7 +201,8 @@ def main():
     for name, check in [("nightly-reboot", check_nightly_reboot),
                         ("logoff-disconnected", check_logoff_disconnected),
                         ("wait-until-inactive", check_wait_until_inactive),
-                        ("morning-check", check_morning_check)]:
+                        ("morning-check", check_morning_check),
+                        ("command-lines", check_command_lines)]:
         for label, ok in check(example):
             print(f"{'ok  ' if ok else 'FAIL'} {name}: {label}")
             passed += bool(ok)
