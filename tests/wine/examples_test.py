@@ -220,8 +220,8 @@ def check_command_lines(example):
         {"id": 3, "station": "RDP-Tcp#3", "state": "Connected", "user": "bob", "domain": "CORP"},
         {"id": 4, "station": "RDP-Tcp#4", "state": "Shadow", "user": "j\u00fcrgen",
          "domain": "CORP"}]}
-    code, console, journal, _ = example.run("command-lines.cmd", ["\u2713 \u0141ukasz", "j\u00fcrgen"],
-                                            server, text=COMMAND_LINES)
+    code, console, journal, _ = example.run(
+        "command-lines.cmd", ["\u2713 \u0141ukasz", "j\u00fcrgen"], server, text=COMMAND_LINES)
     sent = [(m["message"], m["message_bytes"]) for m in calls(journal, "WTSSendMessageW")]
     yield "a quoted text ends at its quote, backslash and all", \
         sent[:1] == [("Your files are on H:\\", 42)]
