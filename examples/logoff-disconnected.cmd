@@ -13,6 +13,14 @@ rem Exit code: 0 nothing to do, 2 everything logged off, 1 a logoff failed.
 rem ---------------------------------------------------------------------------
 setlocal
 
+rem The list is read back by for /f, in the console's code page; quillmarsh
+rem writes UTF-8 (its ANSI code page on Windows 10 1903 and later), so read
+rem it as UTF-8 and put the old code page back at the end. chcp prints e.g.
+rem "Active code page: 850" (or "Aktive Codepage: 850.").
+set OLDCP=
+for /f "tokens=2 delims=:." %%C in ('chcp') do set /a OLDCP=%%C >nul 2>&1
+chcp 65001 >nul 2>&1
+
 set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
@@ -27,6 +35,7 @@ rem Errorlevel 2: lines were printed; 1 or 0: nothing to look at.
 if %ERRORLEVEL% NEQ 2 (
   del "%LIST%" 2>nul
   echo No sessions to look at.
+  if defined OLDCP chcp %OLDCP% >nul 2>&1
   exit /b 0
 )
 
@@ -38,6 +47,7 @@ for /f "usebackq delims=" %%L in ("%LIST%") do (
   call :consider
 )
 del "%LIST%" 2>nul
+if defined OLDCP chcp %OLDCP% >nul 2>&1
 exit /b %RESULT%
 
 rem One line of the list, in LINE. (The work is done in subroutines: there

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "driver/program.h"
+#include "platform/command_line.h"
 #include "platform/system.h"
 #include "platform/terminal_server.h"
 
@@ -14,6 +15,6 @@ int main(int argc, char** argv) {
     system->WriteStderr(error + "\n");
     return 255;
   }
-  std::vector<std::string> arguments(argv, argv + argc);
-  return quillmarsh::RunProgram(std::move(arguments), *server, *system);
+  return quillmarsh::RunProgram(quillmarsh::platform::ProgramArguments(argc, argv), *server,
+                                *system);
 }

@@ -25,8 +25,10 @@ struct ExitWindowsRequest {
   uint32_t flags;
 };
 
-// One row per command word. The plain forms force as well: scheduled batch
-// files rely on a reboot that no hung application can hold up.
+// One row per command word. The plain forms ask for EWX_FORCE as well.
+// Windows ignores that flag when Terminal Services are enabled, so on a
+// session host an application can still delay or veto the request; only
+// elsewhere are applications closed without being asked.
 std::span<const ExitWindowsRequest> ExitWindowsRequests();
 
 // Enables the shutdown privilege as far as it can, then calls ExitWindowsEx.

@@ -459,11 +459,24 @@ class SimulatedServer : public TerminalServer {
 
 std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
                                                       const std::string& real_user_name,
-                                                      std::string* error) {
+                                                      std::string* error,
+                                                      const AnsiEncoder& to_ansi) {
   std::optional<ServerDescription> description = ReadServerDescription(json, error);
   if (!description) return nullptr;
+  if (to_ansi) {
+    for (SimulatedSession& session : description->sessions) {
+      session.station = to_ansi(session.station);
+      session.user = to_ansi(session.user);
+      session.domain = to_ansi(session.domain);
+    }
+    if (description->user_name) description->user_name = to_ansi(*description->user_name);
+  }
   return std::make_unique<SimulatedServer>(std::move(*description), std::move(journal),
                                            real_user_name);
+}
+
+AnsiEncoder ProcessAnsiEncoder(System& system) {
+  return [&system](std::string_view utf8) { return system.Utf16ToAnsi(Utf8ToUtf16(utf8)); };
 }
 
 std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error) {
@@ -505,7 +518,8 @@ std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string
     return nullptr;
   }
   std::string what;
-  auto server = CreateSimulatedServer(text, std::move(journal), system.AccountName(), &what);
+  auto server = CreateSimulatedServer(text, std::move(journal), system.AccountName(), &what,
+                                      ProcessAnsiEncoder(system));
   if (!server) {
     *error = std::string("quillmarsh: server file ") + server_path + ": " + what;
   }

@@ -19,7 +19,9 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "platform/command_line.h"
 #include "platform/system.h"
 
 namespace quillmarsh::platform {
@@ -263,6 +265,11 @@ class PosixSystem : public System {
 };
 
 }  // namespace
+
+// The shell has split the line already.
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<PosixSystem>(); }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/system.h"
 
 // After the interface: Windows' macros (CreateEvent, OpenEvent) would
@@ -16,8 +17,9 @@
 #undef CreateEvent
 #undef OpenEvent
 
-// Arguments reach the program as typed: "*ALL" or a message text with "*"
-// or "?" must never be expanded to file names by the runtime.
+// The program splits its own command line (ProgramArguments); the
+// runtime's start-up must not look for files matching "*" or "?" for an
+// argv that nobody reads.
 extern "C" {
 int _dowildcard = 0;
 }
@@ -313,6 +315,15 @@ class Win32System : public System {
 };
 
 }  // namespace
+
+// The runtime's argv follows other quoting rules (a backslash before a
+// quote makes a literal quote); the program reads its own line instead.
+std::vector<std::string> ProgramArguments(int, char**) {
+  std::vector<std::string> arguments = SplitCommandLine(::GetCommandLineA());
+  // A starter may pass an empty line: the program name is then empty.
+  if (arguments.empty()) arguments.emplace_back();
+  return arguments;
+}
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<Win32System>(); }
 

@@ -31,7 +31,10 @@ Each file in the cases folder holds a JSON list of cases:
 In stdout, {TEMP} stands for the program's temporary-files directory and
 {USER} for the account that runs it. With --wine-prefix the program is a
 Windows executable run under Wine in that prefix; paths handed to it are
-converted with winepath, and {TEMP} and {USER} are what Wine gives it.
+converted with winepath, and {TEMP} and {USER} are what Wine gives it. Its
+command line is built from args by the program's own quoting rules and
+started as written by run_command_line.exe, found beside the program; cases
+with a double quote inside an argument are native_only.
 Under Wine, quillmarsh.exe uses Wine's own wtsapi32.dll; with
 --simulated-wtsapi32 it uses the test wtsapi32.dll installed in the prefix's
 System32 folder, which answers from the same server description and journal
@@ -86,7 +89,7 @@ class Host:
     def path(self, unix_path):
         return str(unix_path)
 
-    def command(self, arguments):
+    def command(self, arguments, env):
         return self.wrapper + [self.program] + arguments
 
     def temp_directory(self, scratch):
@@ -139,8 +142,14 @@ class WineHost(Host):
         self._folders[unix_path.parent] = converted.rstrip("\\")
         return self.path(unix_path)
 
-    def command(self, arguments):
-        return ["wine", self.program] + arguments
+    def command(self, arguments, env):
+        # `wine program args...` would join the arguments by the C runtime's
+        # rules (\" for a quote, doubled backslashes before one); the
+        # program splits its line by its own. The line is built here and
+        # started as written.
+        line = windows_command_line([self.path(self.program)] + arguments)
+        env["QUILLMARSH_COMMAND_LINE"] = line.encode("utf-8").hex()
+        return ["wine", str(pathlib.Path(self.program).parent / "run_command_line.exe")]
 
     def temp_directory(self, scratch):
         if self._temp is None:
@@ -148,6 +157,20 @@ class WineHost(Host):
             unix = self._wine(["winepath", "-u", shown])
             self._temp = (shown.rstrip("\\") + "\\", pathlib.Path(unix))
         return self._temp
+
+
+def windows_command_line(arguments):
+    """The command line that the Windows program splits into `arguments`: an
+    argument that is empty or holds a character up to 0x20 is quoted whole.
+    There is no escape, so an argument with a double quote cannot be passed."""
+    parts = []
+    for argument in arguments:
+        if '"' in argument:
+            raise ValueError(f"a double quote cannot be passed on Windows: {argument!r}")
+        if argument == "" or any(ord(c) <= 0x20 for c in argument):
+            argument = f'"{argument}"'
+        parts.append(argument)
+    return " ".join(parts)
 
 
 def run(arguments, env, cwd=None, timeout=300):
@@ -240,7 +263,7 @@ def run_case(host, case, cases_folder):
             (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
 
         for _ in range(case.get("runs", 1)):
-            code, out, err = run(host.command(case["args"]), env, cwd=scratch)
+            code, out, err = run(host.command(case["args"], env), env, cwd=scratch)
         want_out = expected_stdout(case, cases_folder, temp_shown, host.account())
         got_out = out.decode("utf-8", errors="replace")
         if got_out != want_out:
@@ -252,7 +275,8 @@ def run_case(host, case, cases_folder):
         if "journal" in case:
             entries = []
             if journal.exists():
-                entries = [json.loads(line) for line in journal.read_text().splitlines()]
+                entries = [json.loads(line)
+                           for line in journal.read_text(encoding="utf-8").splitlines()]
             if entries != case["journal"]:
                 failures.append(
                     "journal differs:\n--- want\n"
@@ -261,7 +285,7 @@ def run_case(host, case, cases_folder):
                     + "\n".join(json.dumps(e) for e in entries)
                 )
         elif journal.exists():
-            for line in journal.read_text().splitlines():
+            for line in journal.read_text(encoding="utf-8").splitlines():
                 if json.loads(line)["call"] == "leak":
                     failures.append("the journal ends with a leak entry")
         if "log" in case:

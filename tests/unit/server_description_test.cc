@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
+
+#include "platform/simulated_server.h"
+
 namespace quillmarsh::test {
 namespace {
 
@@ -68,6 +73,42 @@ TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
   ASSERT_TRUE(server->process_token.has_value());
   EXPECT_EQ(server->process_token->elevation_type, 1u);
   EXPECT_TRUE(server->shutdown_privilege);
+}
+
+// The -A calls hand names out in the ANSI code page: here a stand-in for
+// 1252 that keeps Latin-1 and turns everything else into '?'.
+TEST(ServerDescription, NamesReachTheACallsInTheAnsiCodePage) {
+  const platform::AnsiEncoder latin1 = [](std::string_view utf8) {
+    std::string ansi;
+    for (char16_t c : platform::Utf8ToUtf16(utf8)) ansi += c < 0x100 ? static_cast<char>(c) : '?';
+    return ansi;
+  };
+  std::string error;
+  auto server = platform::CreateSimulatedServer(
+      R"({"user_name": "adminé", "sessions": [{"id": 3, "station": "RDP-Tcp#é",
+          "state": "Active", "user": "jürgen", "domain": "ŁÓDŹ"}]})",
+      nullptr, "real", &error, latin1);
+  ASSERT_NE(server, nullptr) << error;
+  platform::WtsSessionInfo* sessions = nullptr;
+  uint32_t count = 0;
+  ASSERT_TRUE(server->WTSEnumerateSessionsA(0, 0, 1, &sessions, &count));
+  EXPECT_STREQ(sessions[0].pWinStationName, "RDP-Tcp#\xe9");
+  server->WTSFreeMemory(sessions);
+  for (const auto& [info_class, want] : {std::pair{platform::kWtsUserName, "j\xfcrgen"},
+                                         {platform::kWtsDomainName,
+                                          "?\xd3"
+                                          "D?"}}) {
+    char* text = nullptr;
+    uint32_t bytes = 0;
+    ASSERT_TRUE(server->WTSQuerySessionInformationA(0, 3, info_class, &text, &bytes));
+    EXPECT_STREQ(text, want);
+    EXPECT_EQ(bytes, std::strlen(want) + 1);
+    server->WTSFreeMemory(text);
+  }
+  char name[16];
+  uint32_t size = sizeof name;
+  ASSERT_TRUE(server->GetUserNameA(name, &size));
+  EXPECT_STREQ(name, "admin\xe9");
 }
 
 TEST(ServerDescription, SaysWhatIsWrong) {

@@ -11,6 +11,7 @@ import re
 import struct
 import subprocess
 import sys
+from xml.etree import ElementTree
 
 # The loader resolves imports by bare name, and looks beside the program
 # before System32 for every DLL that is not a KnownDLL (a planted copy would
@@ -21,6 +22,8 @@ KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll"}
 IMPORT_DIRECTORY = 1
 DELAY_IMPORT_DIRECTORY = 13
 WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+WINDOWS_SETTINGS_2019 = "http://schemas.microsoft.com/SMI/2019/WindowsSettings"
+TERMINAL_SERVER_AWARE = 0x8000
 
 
 def tool(name):
@@ -66,6 +69,12 @@ def checks(program, version):
     dlls = {name.lower() for name in imported_dlls(program.read_bytes())}
     yield "imports only KnownDLLs: " + ", ".join(sorted(dlls)), \
         "kernel32.dll" in dlls and dlls <= KNOWN_DLLS
+    dumped = subprocess.run([tool("objdump"), "-p", str(program)], capture_output=True,
+                            text=True, check=True).stdout
+    characteristics = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dumped, re.MULTILINE)
+    yield "DllCharacteristics has TERMINAL_SERVER_AWARE (0x8000)", \
+        characteristics is not None \
+        and int(characteristics.group(1), 16) & TERMINAL_SERVER_AWARE != 0
 
     resources = subprocess.run([tool("windres"), "-i", str(program), "-O", "rc"],
                                capture_output=True, text=True, check=True).stdout
@@ -80,6 +89,13 @@ def checks(program, version):
                                   re.MULTILINE))
     yield "manifest runs asInvoker", 'level=""asInvoker""' in manifest
     yield "manifest declares Windows 10 and 11", WINDOWS_10 in manifest
+    # Windows reads the entry only in its place and namespace.
+    xml_text = manifest.replace('""', '"').replace("\\n", "\n")
+    code_page = ElementTree.fromstring(xml_text.encode("utf-8")).find(
+        "asm3:application/asm3:windowsSettings/ws2019:activeCodePage",
+        {"asm3": "urn:schemas-microsoft-com:asm.v3", "ws2019": WINDOWS_SETTINGS_2019})
+    yield "manifest sets the ANSI code page to UTF-8", \
+        code_page is not None and code_page.text == "UTF-8"
 
 
 def main():
@@ -91,7 +107,7 @@ def main():
     for program in options.programs:
         for label, ok in checks(program, options.version):
             print(f"{'ok  ' if ok else 'FAIL'} {program.name}: {label}")
-            passed += ok
+            passed += bool(ok)
             failed += not ok
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

@@ -13,10 +13,14 @@ import argparse
 import json
 import os
 import pathlib
+import pty
+import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = REPOSITORY / "examples"
@@ -42,11 +46,19 @@ class Example:
             out.seek(0)
             return out.read().decode().strip()
 
-    def run(self, batch_file, arguments, server):
-        """Returns the exit code, the console text and the journal entries."""
+    def run(self, batch_file, arguments, server, text=None, examples=(), console_window=False):
+        """Returns the exit code, the console text and the journal entries.
+        The batch file is the example of that name, or `text` when given,
+        with copies of `examples` beside it. With `console_window`, cmd runs
+        in a console (a pseudo-terminal), where chcp can change code pages."""
         with tempfile.TemporaryDirectory(prefix="quillmarsh-examples-") as folder:
             scratch = pathlib.Path(folder)
-            shutil.copy(EXAMPLES / batch_file, scratch / batch_file)
+            for name in examples:
+                shutil.copy(EXAMPLES / name, scratch / name)
+            if text is None:
+                shutil.copy(EXAMPLES / batch_file, scratch / batch_file)
+            else:
+                (scratch / batch_file).write_bytes(text.replace("\n", "\r\n").encode("ascii"))
             shutil.copy(self.simulated_program, scratch / "quillmarsh.exe")
             scratch_windows = self.windows_path(scratch)
             env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
@@ -57,18 +69,48 @@ class Example:
             else:
                 env.pop("QUILLMARSH_SERVER", None)
             command = ["wine", "cmd", "/c", scratch_windows + "\\" + batch_file] + arguments
-            with tempfile.TemporaryFile() as out:
-                code = subprocess.run(command, env=env, cwd=scratch, stdout=out,
-                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                      timeout=300).returncode
-                out.seek(0)
-                console = out.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+            if console_window:
+                code, output = run_in_console(command, env, scratch)
+            else:
+                with tempfile.TemporaryFile() as out:
+                    code = subprocess.run(command, env=env, cwd=scratch, stdout=out,
+                                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                          timeout=300).returncode
+                    out.seek(0)
+                    output = out.read()
+            console = output.decode("utf-8", errors="replace").replace("\r\n", "\n")
             journal_file = scratch / "journal.jsonl"
             journal = []
             if journal_file.exists():
-                journal = [json.loads(line) for line in journal_file.read_text().splitlines()]
+                journal = [json.loads(line)
+                           for line in journal_file.read_text(encoding="utf-8").splitlines()]
             files = {p.name: p.read_bytes() for p in scratch.iterdir() if p.suffix == ".txt"}
             return code, console, journal, files
+
+
+def run_in_console(command, env, cwd, timeout=300):
+    """Runs `command` on a pseudo-terminal, which Wine turns into a console;
+    returns the exit code and what it wrote, without terminal controls."""
+    controller, terminal = pty.openpty()
+    process = subprocess.Popen(command, env=env, cwd=cwd, stdin=terminal, stdout=terminal,
+                               stderr=terminal)
+    os.close(terminal)
+    output = b""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if select.select([controller], [], [], 0.5)[0]:
+            try:
+                data = os.read(controller, 4096)
+            except OSError:  # the terminal is gone with the last process
+                break
+            if not data:
+                break
+            output += data
+        elif process.poll() is not None:
+            break
+    os.close(controller)
+    code = process.wait(timeout=max(1, deadline - time.monotonic()))
+    return code, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", output).replace(b"\r\r\n", b"\r\n")
 
 
 def calls(journal, name):
@@ -120,6 +162,27 @@ def check_logoff_disconnected(example):
     yield "nothing to do without Terminal Services", \
         code == 0 and not calls(journal, "WTSLogoffSession")
 
+    # In a console, where chcp works: the code page the caller had comes back.
+    # (Wine's cmd loses the exit code of a called batch file: not checked.)
+    wrapper = '@echo off\nchcp 850 >nul\ncall "%~dp0logoff-disconnected.cmd"\nchcp\n'
+    code, console, journal, _ = example.run("caller.cmd", [], demo_server(), text=wrapper,
+                                            examples=["logoff-disconnected.cmd"],
+                                            console_window=True)
+    yield "in a console it puts the caller's code page back", \
+        console.rstrip().endswith("Active code page: 850") \
+        and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [4]
+
+    # Wine's cmd decodes what for /f reads in the ANSI code page (1252)
+    # whatever chcp says, so the UTF-8 name comes back garbled and matches
+    # nobody: the user is left alone, and nobody else is touched.
+    with_juergen = demo_server()
+    with_juergen["sessions"].append({"id": 9, "station": "RDP-Tcp#9", "state": "Disconnected",
+                                     "user": "j\u00fcrgen", "domain": "CORP"})
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], with_juergen)
+    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
+    yield "a non-ASCII user (under Wine left alone, as cmd cannot read UTF-8 back)", \
+        code == 2 and logoffs == [4] and "Logoff OK: CORP\\bob" in console
+
 
 def check_wait_until_inactive(example):
     code, console, journal, _ = example.run("wait-until-inactive.cmd", ["carol", "2"],
@@ -135,6 +198,38 @@ def check_wait_until_inactive(example):
     yield "an unknown user is not active", code == 0 and "(status 0)" in console
     code, console, journal, _ = example.run("wait-until-inactive.cmd", [], demo_server())
     yield "no user: usage and exit code 2", code == 2 and "Usage:" in console
+
+
+# Command lines as administrators type them, split by the program itself:
+# cmd hands each line on as written. Non-ASCII texts come in as the batch
+# file's parameters (Wine's cmd reads a batch file in the OEM code page and
+# cannot switch it without a console).
+COMMAND_LINES = """@echo off
+"%~dp0quillmarsh.exe" /MESSAGE alice "Your files are on H:\\" /STATUS bob
+echo after a trailing backslash: %ERRORLEVEL%
+"%~dp0quillmarsh.exe"\t/MESSAGE\talice\t"a""b"
+"%~dp0quillmarsh.exe" /MESSAGE alice ""
+"%~dp0quillmarsh.exe" /MESSAGE alice "%~1" /STATUS %2
+echo non-ASCII user: %ERRORLEVEL%
+"""
+
+
+def check_command_lines(example):
+    server = {"sessions": [
+        {"id": 2, "station": "RDP-Tcp#2", "state": "Active", "user": "alice", "domain": "CORP"},
+        {"id": 3, "station": "RDP-Tcp#3", "state": "Connected", "user": "bob", "domain": "CORP"},
+        {"id": 4, "station": "RDP-Tcp#4", "state": "Shadow", "user": "j\u00fcrgen",
+         "domain": "CORP"}]}
+    code, console, journal, _ = example.run(
+        "command-lines.cmd", ["\u2713 \u0141ukasz", "j\u00fcrgen"], server, text=COMMAND_LINES)
+    sent = [(m["message"], m["message_bytes"]) for m in calls(journal, "WTSSendMessageW")]
+    yield "a quoted text ends at its quote, backslash and all", \
+        sent[:1] == [("Your files are on H:\\", 42)]
+    yield "and the command after it runs", "after a trailing backslash: 3\n" in console
+    yield "tabs separate; \"a\"\"b\" is ab", sent[1:2] == [("ab", 4)]
+    yield "an empty quoted argument is an empty text", sent[2:3] == [("", 0)]
+    yield "a text outside code page 1252 arrives whole", sent[3:] == [("\u2713 \u0141ukasz", 16)]
+    yield "a non-ASCII user name is matched", "non-ASCII user: 5\n" in console
 
 
 def check_morning_check(example):
@@ -165,7 +260,8 @@ def main():
     for name, check in [("nightly-reboot", check_nightly_reboot),
                         ("logoff-disconnected", check_logoff_disconnected),
                         ("wait-until-inactive", check_wait_until_inactive),
-                        ("morning-check", check_morning_check)]:
+                        ("morning-check", check_morning_check),
+                        ("command-lines", check_command_lines)]:
         for label, ok in check(example):
             print(f"{'ok  ' if ok else 'FAIL'} {name}: {label}")
             passed += bool(ok)
