@@ -60,6 +60,9 @@ static_assert(offsetof(TokenPrivileges, Attributes) ==
 
 static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 static_assert(WTS_CURRENT_SESSION == kCurrentSession);
+static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
+static_assert(SHUTDOWN_RESTART == kShutdownRestart);
+static_assert(SHUTDOWN_POWEROFF == kShutdownPowerOff);
 
 // The functions bound at run time, with the system's own signatures.
 using ProcessIdToSessionIdFunction = decltype(&::ProcessIdToSessionId);
@@ -111,6 +114,46 @@ class LateBound {
   const char* name_;
   bool looked_up_ = false;
   Function function_ = nullptr;
+};
+
+// The remote-server functions, looked up on first use in libraries loaded
+// from System32 only.
+class RemoteServerFunctions {
+ public:
+  using OpenServer = HANDLE(WINAPI*)(LPSTR server_name);
+  using CloseServer = void(WINAPI*)(HANDLE server);
+  using InitiateShutdown = DWORD(WINAPI*)(LPSTR machine, LPSTR message, DWORD grace_period,
+                                          DWORD flags, DWORD reason);
+
+  RemoteServerFunctions() = default;
+  ~RemoteServerFunctions() {
+    if (wtsapi32_ != nullptr) ::FreeLibrary(wtsapi32_);
+    if (advapi32_ != nullptr) ::FreeLibrary(advapi32_);
+  }
+  RemoteServerFunctions(const RemoteServerFunctions&) = delete;
+  RemoteServerFunctions& operator=(const RemoteServerFunctions&) = delete;
+
+  OpenServer open_server() {
+    return Find<OpenServer>(&wtsapi32_, L"wtsapi32.dll", "WTSOpenServerA");
+  }
+  CloseServer close_server() {
+    return Find<CloseServer>(&wtsapi32_, L"wtsapi32.dll", "WTSCloseServer");
+  }
+  InitiateShutdown initiate_shutdown() {
+    return Find<InitiateShutdown>(&advapi32_, L"advapi32.dll", "InitiateShutdownA");
+  }
+
+ private:
+  template <typename Function>
+  Function Find(HMODULE* module, const wchar_t* library, const char* name) {
+    if (*module == nullptr) {
+      *module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    return FindFunction<Function>(*module, name);
+  }
+
+  HMODULE wtsapi32_ = nullptr;
+  HMODULE advapi32_ = nullptr;
 };
 
 HANDLE ServerHandle(uintptr_t server) { return reinterpret_cast<HANDLE>(server); }
@@ -195,6 +238,21 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
     return ::WTSLogoffSession(ServerHandle(server), session_id, wait) != FALSE;
+  }
+
+  uintptr_t WTSOpenServerA(const char* server_name) override {
+    RemoteServerFunctions::OpenServer function = remote_.open_server();
+    if (function == nullptr) {
+      Missing();
+      return 0;
+    }
+    return reinterpret_cast<uintptr_t>(function(const_cast<char*>(server_name)));
+  }
+
+  void WTSCloseServer(uintptr_t server) override {
+    if (RemoteServerFunctions::CloseServer function = remote_.close_server()) {
+      function(ServerHandle(server));
+    }
   }
 
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
@@ -305,6 +363,14 @@ class WindowsTerminalServer : public TerminalServer {
     return ::ExitWindowsEx(flags, reason) != FALSE;
   }
 
+  uint32_t InitiateShutdownA(const char* machine, const char* message, uint32_t grace_period,
+                             uint32_t flags, uint32_t reason) override {
+    RemoteServerFunctions::InitiateShutdown function = remote_.initiate_shutdown();
+    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    return function(const_cast<char*>(machine), const_cast<char*>(message), grace_period, flags,
+                    reason);
+  }
+
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   uint32_t UtcMillisecondsOfDay() override {
@@ -320,6 +386,7 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<GetTokenInformationFunction> get_token_information_;
   LateBound<NetWkstaGetInfoFunction> net_wksta_get_info_;
   LateBound<NetApiBufferFreeFunction> net_api_buffer_free_;
+  RemoteServerFunctions remote_;
 };
 
 }  // namespace
