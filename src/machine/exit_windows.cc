@@ -88,7 +88,7 @@ void ExitWindowsCommand(State& state) {
   for (const ExitWindowsRequest& request : kRequests) {
     if (request.word != state.CurrentCommand) continue;
     if (request.remote_flags != 0 && state.TargetServer.remote()) {
-      state.LogInfo("Server: " + state.TargetServer.name());
+      state.LogInfo("servername: " + state.TargetServer.name());
       Report(state,
              RequestRemoteShutdown(state.Server, state.TargetServer.name(), request.remote_flags));
     } else if (request.administrator_check &&

@@ -115,7 +115,7 @@ void RunSessionScan(State& state, const ScanOptions& options) {
   platform::TerminalServer& server = state.Server;
   const ServerConnection& target = state.TargetServer;
   if (target.remote()) {
-    state.LogInfo("Server: " + target.name());
+    state.LogInfo("servername: " + target.name());
     // Without a handle there is nothing to ask; the local server is not
     // asked instead.
     if (target.open_error() != 0) {
