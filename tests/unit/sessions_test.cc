@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,20 @@ TEST(Sessions, AServerThatCannotBeOpenedIsNeverTheLocalOne) {
       server, system);
   EXPECT_EQ(system.out, Lines({"Server Not OK: ts02", " [120]"}));
   EXPECT_EQ(exit_code, 0);
+}
+
+TEST(Sessions, AnUnexpectedFailureStillClosesTheServer) {
+  using ::testing::_;
+  using ::testing::Return;
+  ::testing::NiceMock<MockTerminalServer> server;
+  EXPECT_CALL(server, WTSOpenServerA(_)).WillOnce(Return(7));
+  EXPECT_CALL(server, WTSEnumerateSessionsA(7u, 0u, 1u, _, _)).WillOnce([](auto...) -> bool {
+    throw std::runtime_error("lost");
+  });
+  EXPECT_CALL(server, WTSCloseServer(7u)).Times(1);
+  CapturingSystem system;
+  RunProgram({"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS"}, server, system);
+  EXPECT_EQ(system.err, "quillmarsh: unexpected failure: lost\n");
 }
 
 }  // namespace
