@@ -45,7 +45,7 @@ void MessageCommand(State& state) {
     options.on_match = [&state, &message](const sessions::LookedUpSession& session) {
       uint32_t response = 0;
       const bool sent = state.Server.WTSSendMessageW(
-          platform::kCurrentServerHandle, session.record.SessionId, kTitle.data(),
+          state.TargetServer.handle(), session.record.SessionId, kTitle.data(),
           static_cast<uint32_t>(kTitle.size() * 2), message.c_str(),
           static_cast<uint32_t>(message.size() * 2), 0, state.MessageTimeout, &response, false);
       const uint32_t error = state.Server.GetLastError();

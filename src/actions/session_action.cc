@@ -10,10 +10,17 @@
 namespace quillmarsh::actions {
 namespace {
 
-// What sets "/DISCONNECT" and "/LOGOFF" apart.
+constexpr uint32_t kAnyState = 0xFFFFFFFF;
+constexpr uint32_t kDisconnected = 4;
+
+// What sets "/DISCONNECT", "/LOGOFF" and "/LOGOFFDISCONNECTED" apart.
 struct SessionAction {
   bool (platform::TerminalServer::*call)(uintptr_t server, uint32_t session_id, bool wait);
   uint32_t state_bound;
+  // Matching sessions in another state are passed over.
+  uint32_t only_state;
+  // Whether "*me" names the caller's own session.
+  bool me_is_own_session;
   std::string_view begin_line;
   std::string_view end_line;
   std::string_view me_done;
@@ -27,6 +34,8 @@ struct SessionAction {
 constexpr SessionAction kDisconnect = {
     &platform::TerminalServer::WTSDisconnectSession,
     4,
+    kAnyState,
+    true,
     "Begin Disconnect",
     "End Disconnect",
     "Disconnect me OK",
@@ -40,6 +49,8 @@ constexpr SessionAction kDisconnect = {
 constexpr SessionAction kLogoff = {
     &platform::TerminalServer::WTSLogoffSession,
     5,
+    kAnyState,
+    true,
     "Begin Logoff",
     "End Logoff",
     "Logoff me OK",
@@ -50,11 +61,26 @@ constexpr SessionAction kLogoff = {
     "Error 2b",
 };
 
+// "/LOGOFF" for sessions that are disconnected.
+constexpr SessionAction kLogoffDisconnected = {
+    &platform::TerminalServer::WTSLogoffSession,
+    5,
+    kDisconnected,
+    false,
+    "Begin LogoffDisconnected",
+    "End LogoffDisconnected",
+    "Logoff me OK",
+    "Logoff me Not OK",
+    "Logoff OK: ",
+    "Logoff Not OK: ",
+    "Error 2a",
+    "Error 2b",
+};
+
 // Calls the action on one session and reports it: log, console, Errorlevel.
-void ActOn(State& state, const SessionAction& action, uint32_t session_id, std::string_view done,
-           std::string_view refused) {
-  const bool succeeded =
-      (state.Server.*action.call)(platform::kCurrentServerHandle, session_id, false);
+void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t session_id,
+           std::string_view done, std::string_view refused) {
+  const bool succeeded = (state.Server.*action.call)(server, session_id, false);
   if (succeeded) {
     state.LogInfo(done);
     state.PrintLine(done);
@@ -77,8 +103,11 @@ void RunSessionAction(State& state, const SessionAction& action) {
   } else {
     const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
     state.LogInfo("username: " + target);
-    if (target == "*me") {
-      ActOn(state, action, platform::kCurrentSession, action.me_done, action.me_refused);
+    if (action.me_is_own_session && target == "*me") {
+      // The caller's own session is on the local server, whichever server
+      // the other targets are on.
+      ActOn(state, action, platform::kCurrentServerHandle, platform::kCurrentSession,
+            action.me_done, action.me_refused);
     } else {
       sessions::ScanOptions options;
       options.state_bound = action.state_bound;
@@ -88,9 +117,10 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.enumeration_failure_tag = action.enumeration_failure_tag;
       options.lookup_failure_tag = action.lookup_failure_tag;
       options.on_match = [&state, &action](const sessions::LookedUpSession& session) {
+        if (action.only_state != kAnyState && session.record.State != action.only_state) return;
         const std::string name = sessions::SessionName(session);
-        ActOn(state, action, session.record.SessionId, std::string(action.done_prefix) + name,
-              std::string(action.refused_prefix) + name);
+        ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,
+              std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name);
       };
       sessions::RunSessionScan(state, options);
     }
@@ -104,5 +134,7 @@ void RunSessionAction(State& state, const SessionAction& action) {
 void DisconnectCommand(State& state) { RunSessionAction(state, kDisconnect); }
 
 void LogoffCommand(State& state) { RunSessionAction(state, kLogoff); }
+
+void LogoffDisconnectedCommand(State& state) { RunSessionAction(state, kLogoffDisconnected); }
 
 }  // namespace quillmarsh::actions

@@ -1,5 +1,5 @@
-// "/DISCONNECT" and "/LOGOFF": the same steps with different calls, texts
-// and state bounds.
+// "/DISCONNECT", "/LOGOFF" and "/LOGOFFDISCONNECTED": the same steps with
+// different calls, texts and state filters.
 #pragma once
 
 #include "state/state.h"
@@ -8,5 +8,6 @@ namespace quillmarsh::actions {
 
 void DisconnectCommand(State& state);
 void LogoffCommand(State& state);
+void LogoffDisconnectedCommand(State& state);
 
 }  // namespace quillmarsh::actions

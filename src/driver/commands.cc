@@ -7,6 +7,7 @@
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
 #include "machine/sleep.h"
+#include "sessions/server_command.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
 
@@ -38,6 +39,8 @@ constexpr std::array kCommands = {
     Command{"/SHUTDOWNFORCE", machine::ExitWindowsCommand},
     Command{"/LOGOFFME", machine::ExitWindowsCommand},
     Command{"/SLEEP", machine::SleepCommand},
+    Command{"/SERVER", sessions::ServerCommand},
+    Command{"/LOGOFFDISCONNECTED", actions::LogoffDisconnectedCommand},
 };
 
 }  // namespace

@@ -126,7 +126,8 @@ constexpr std::string_view kBeforeTempDirectory[] = {
     "   Type SET [enter] and look for the TMP variable.",
 };
 
-// Lines 121 to 134.
+// Lines 121 to 134, with the blocks of "/server" and "/logoffdisconnected"
+// after line 129.
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -137,6 +138,19 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Both parameters can be anything between 1 and 86400.",
     "   When specifying 2 parameters, the sum of both parameters is limited to 86400.",
     "",
+    "/server servername",
+    "   The commands that follow act on that terminal server:",
+    "   /listallsessions, /listactivesessions, /status, /message, /disconnect,",
+    "   /logoff, /logoffdisconnected, /reboot(force) and /shutdown(force).",
+    "   /server . returns to this server.",
+    "   *me, /logoffme and /notme always concern your own session on this server.",
+    "",
+    "/logoffdisconnected username",
+    "/logoffdisconnected *all",
+    "   Logoff the disconnected sessions of an user or of all users.",
+    "   Sessions that are not disconnected are left alone.",
+    "   Errorlevels as with /logoff.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -145,7 +159,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13);
 
 }  // namespace
 

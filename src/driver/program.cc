@@ -143,6 +143,9 @@ int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& ser
   }
 
   user_name.reset();
+  // A remote server's handle is closed on every path, a stop and a failure
+  // included.
+  state.TargetServer.Close();
   CloseLog(state);
   system.FlushStdout();
   if (failure) {

@@ -14,12 +14,15 @@ namespace {
 // error code or ends in an exception, so that a failure never reads as 0.
 constexpr uint32_t kUnexpectedFailure = 1;
 
+constexpr uint32_t kRemoteRestart = platform::kShutdownForceOthers | platform::kShutdownRestart;
+constexpr uint32_t kRemotePowerOff = platform::kShutdownForceOthers | platform::kShutdownPowerOff;
+
 constexpr std::array kRequests = {
-    ExitWindowsRequest{"/REBOOT", true, kEwxReboot | kEwxForce},
-    ExitWindowsRequest{"/REBOOTFORCE", true, kEwxReboot | kEwxForce},
-    ExitWindowsRequest{"/SHUTDOWN", true, kEwxPowerOff | kEwxForce},
-    ExitWindowsRequest{"/SHUTDOWNFORCE", true, kEwxPowerOff | kEwxForce},
-    ExitWindowsRequest{"/LOGOFFME", false, kEwxLogoff},
+    ExitWindowsRequest{"/REBOOT", true, kEwxReboot | kEwxForce, kRemoteRestart},
+    ExitWindowsRequest{"/REBOOTFORCE", true, kEwxReboot | kEwxForce, kRemoteRestart},
+    ExitWindowsRequest{"/SHUTDOWN", true, kEwxPowerOff | kEwxForce, kRemotePowerOff},
+    ExitWindowsRequest{"/SHUTDOWNFORCE", true, kEwxPowerOff | kEwxForce, kRemotePowerOff},
+    ExitWindowsRequest{"/LOGOFFME", false, kEwxLogoff, 0},
 };
 
 // Best effort: without the privilege Windows refuses the request itself,
@@ -72,11 +75,24 @@ uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags) {
   }
 }
 
+uint32_t RequestRemoteShutdown(platform::TerminalServer& server, const std::string& machine,
+                               uint32_t flags) {
+  try {
+    return server.InitiateShutdownA(machine.c_str(), nullptr, 0, flags, kShutdownReason);
+  } catch (...) {
+    return kUnexpectedFailure;
+  }
+}
+
 void ExitWindowsCommand(State& state) {
   for (const ExitWindowsRequest& request : kRequests) {
     if (request.word != state.CurrentCommand) continue;
-    if (request.administrator_check &&
-        !IsElevatedAdministrator(state.Server, state.OsMajorVersion)) {
+    if (request.remote_flags != 0 && state.TargetServer.remote()) {
+      state.LogInfo("servername: " + state.TargetServer.name());
+      Report(state,
+             RequestRemoteShutdown(state.Server, state.TargetServer.name(), request.remote_flags));
+    } else if (request.administrator_check &&
+               !IsElevatedAdministrator(state.Server, state.OsMajorVersion)) {
       state.LogError("Not an Administrator");
       state.PrintBannerBlock();
       state.PrintLine("Cannot be done. User " + state.UserName +

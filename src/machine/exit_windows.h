@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/terminal_server.h"
@@ -23,6 +24,8 @@ struct ExitWindowsRequest {
   std::string_view word;
   bool administrator_check;
   uint32_t flags;
+  // InitiateShutdownA flags after "/SERVER name"; 0: always local.
+  uint32_t remote_flags;
 };
 
 // One row per command word. The plain forms ask for EWX_FORCE as well.
@@ -35,7 +38,14 @@ std::span<const ExitWindowsRequest> ExitWindowsRequests();
 // 0 when Windows accepted the request, otherwise its error code.
 uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags);
 
-// The handler of every command word in ExitWindowsRequests().
+// Asks another machine to restart or power off: 0 when it accepted the
+// request, otherwise its error code.
+uint32_t RequestRemoteShutdown(platform::TerminalServer& server, const std::string& machine,
+                               uint32_t flags);
+
+// The handler of every command word in ExitWindowsRequests(). After
+// "/SERVER name" the server commands go to that machine, which decides
+// itself whether the caller may; "/LOGOFFME" is always local.
 void ExitWindowsCommand(State& state);
 
 }  // namespace quillmarsh::machine

@@ -83,7 +83,17 @@ class DescriptionReader {
   }
 
  private:
-  enum class Frame { kRoot, kToken, kTokenEntry, kGroups, kCurrentSession, kSessions, kSession };
+  enum class Frame {
+    kRoot,
+    kToken,
+    kTokenEntry,
+    kGroups,
+    kCurrentSession,
+    kSessions,
+    kSession,
+    kServers,
+    kServer,
+  };
 
   bool Fail(std::string message) {
     if (error_.empty()) error_ = std::move(message);
@@ -129,6 +139,8 @@ class DescriptionReader {
   std::string key_;
   std::string error_;
   SimulatedToken* token_ = nullptr;
+  // The list that a "sessions" key fills: the server's own or another's.
+  std::vector<SimulatedSession>* session_list_ = nullptr;
   bool session_has_id_ = false;
   bool session_has_state_ = false;
 };
@@ -140,13 +152,18 @@ bool DescriptionReader::start_object(size_t) {
   }
   const Frame frame = frames_.back();
   if (frame == Frame::kSessions) {
-    server_.sessions.emplace_back();
+    session_list_->emplace_back();
     session_has_id_ = session_has_state_ = false;
     frames_.push_back(Frame::kSession);
   } else if (frame == Frame::kRoot && key_ == "token") {
     frames_.push_back(Frame::kToken);
   } else if (frame == Frame::kRoot && key_ == "current_session") {
     frames_.push_back(Frame::kCurrentSession);
+  } else if (frame == Frame::kRoot && key_ == "servers") {
+    frames_.push_back(Frame::kServers);
+  } else if (frame == Frame::kServers) {
+    server_.servers.back().name = key_;
+    frames_.push_back(Frame::kServer);
   } else if (frame == Frame::kToken && (key_ == "thread" || key_ == "process")) {
     auto& token = key_ == "thread" ? server_.thread_token : server_.process_token;
     token = SimulatedToken{};
@@ -162,7 +179,8 @@ bool DescriptionReader::key(std::string& name) {
   static const std::vector<std::string_view> kKeys[] = {
       // kRoot
       {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
-       "current_session", "exit_windows_error", "sessions", "utc_ms_of_day", "virtual_sleep"},
+       "current_session", "exit_windows_error", "sessions", "servers", "utc_ms_of_day",
+       "virtual_sleep"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -174,9 +192,22 @@ bool DescriptionReader::key(std::string& name) {
       // kSession
       {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
        "disconnect_error", "logoff_error"},
+      // kServers: any name
+      {},
+      // kServer
+      {"sessions", "enumerate_error", "shutdown_error"},
   };
-  static const char* kWhere[] = {"the server",          "\"token\"", "a token",  "",
-                                 "\"current_session\"", "",          "a session"};
+  static const char* kWhere[] = {"the server",          "\"token\"", "a token",   "",
+                                 "\"current_session\"", "",          "a session", "",
+                                 "another server"};
+  if (frames_.back() == Frame::kServers) {
+    for (const SimulatedRemoteServer& other : server_.servers) {
+      if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
+    }
+    server_.servers.emplace_back();
+    key_ = std::move(name);
+    return true;
+  }
   const auto frame = static_cast<size_t>(frames_.back());
   bool known = false;
   for (std::string_view allowed : kKeys[frame]) known = known || allowed == name;
@@ -200,8 +231,10 @@ bool DescriptionReader::end_object() {
 
 bool DescriptionReader::start_array(size_t) {
   const Frame frame = frames_.empty() ? Frame::kRoot : frames_.back();
-  if (!frames_.empty() && frame == Frame::kRoot && key_ == "sessions") {
-    server_.sessions.clear();
+  if (!frames_.empty() && (frame == Frame::kRoot || frame == Frame::kServer) &&
+      key_ == "sessions") {
+    session_list_ = frame == Frame::kRoot ? &server_.sessions : &server_.servers.back().sessions;
+    session_list_->clear();
     frames_.push_back(Frame::kSessions);
   } else if (frame == Frame::kTokenEntry && key_ == "groups") {
     token_->groups.clear();
@@ -240,6 +273,12 @@ bool DescriptionReader::Value(const Scalar& value) {
       return Fail("a session must be an object");
     case Frame::kSession:
       return SessionValue(value);
+    case Frame::kServers:
+      return WrongType("an object");
+    case Frame::kServer:
+      if (key_ == "sessions") return WrongType("a list");
+      return Unsigned(value, key_ == "enumerate_error" ? &server_.servers.back().enumerate_error
+                                                       : &server_.servers.back().shutdown_error);
   }
   return false;
 }
@@ -264,7 +303,7 @@ bool DescriptionReader::RootValue(const Scalar& value) {
     return true;
   }
   if (key_ == "sessions") return WrongType("a list");
-  return WrongType("an object");  // "token", "current_session"
+  return WrongType("an object");  // "token", "current_session", "servers"
 }
 
 bool DescriptionReader::TokenEntryValue(const Scalar& value) {
@@ -276,7 +315,7 @@ bool DescriptionReader::TokenEntryValue(const Scalar& value) {
 }
 
 bool DescriptionReader::SessionValue(const Scalar& value) {
-  SimulatedSession& session = server_.sessions.back();
+  SimulatedSession& session = session_list_->back();
   if (key_ == "id") {
     session_has_id_ = true;
     return Unsigned(value, &session.id);
@@ -303,6 +342,13 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
 }
 
 }  // namespace
+
+bool SameServerName(std::string_view first, std::string_view second) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return first.size() == second.size() &&
+         std::equal(first.begin(), first.end(), second.begin(),
+                    [&lower](char a, char b) { return lower(a) == lower(b); });
+}
 
 std::optional<ServerDescription> ReadServerDescription(std::string_view json, std::string* error) {
   ServerDescription server;

@@ -30,6 +30,14 @@ struct SimulatedSession {
   uint32_t logoff_error = 0;
 };
 
+// Another terminal server that "/SERVER name" reaches.
+struct SimulatedRemoteServer {
+  std::string name;
+  std::vector<SimulatedSession> sessions;
+  uint32_t enumerate_error = 0;
+  uint32_t shutdown_error = 0;
+};
+
 struct ServerDescription {
   // False: the machine has no Terminal Services at all.
   bool terminal_services = true;
@@ -47,9 +55,14 @@ struct ServerDescription {
   uint32_t current_logoff_error = 0;
   uint32_t exit_windows_error = 0;
   std::vector<SimulatedSession> sessions;
+  // Names are unique without regard to ASCII letter case.
+  std::vector<SimulatedRemoteServer> servers;
   std::optional<uint32_t> utc_ms_of_day;
   bool virtual_sleep = false;
 };
+
+// Whether two names are equal without regard to ASCII letter case.
+bool SameServerName(std::string_view first, std::string_view second);
 
 // Reads a description; on failure returns nullopt and says what is wrong.
 // Unknown keys, values of the wrong type and unknown state names are

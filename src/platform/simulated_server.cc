@@ -33,6 +33,7 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {5, "Access is denied.\r\n"},
       {6, "The handle is invalid.\r\n"},
       {8, "Not enough memory resources are available to process this command.\r\n"},
+      {53, "The network path was not found.\r\n"},
       {87, "The parameter is incorrect.\r\n"},
       {120, "This function is not supported on this system.\r\n"},
       {122, "The data area passed to a system call is too small.\r\n"},
@@ -81,19 +82,76 @@ std::string Utf16Text(const char16_t* text, uint32_t bytes) {
   return Utf16ToUtf8(std::u16string_view(text, bytes / 2));
 }
 
+// The sessions of one server, found by id.
+class SessionSet {
+ public:
+  explicit SessionSet(const std::vector<SimulatedSession>& sessions) : sessions_(&sessions) {}
+
+  const std::vector<SimulatedSession>& sessions() const { return *sessions_; }
+
+  const SimulatedSession* Find(uint32_t session_id) {
+    const std::vector<SimulatedSession>& sessions = *sessions_;
+    if (index_.empty() && !sessions.empty()) {
+      // Ids with their places, sorted: the first session with an id
+      // answers for it.
+      index_.reserve(sessions.size());
+      for (uint32_t i = 0; i < sessions.size(); ++i) index_.emplace_back(sessions[i].id, i);
+      std::sort(index_.begin(), index_.end());
+      unique_ids_ = std::adjacent_find(index_.begin(), index_.end(), [](auto a, auto b) {
+                      return a.first == b.first;
+                    }) == index_.end();
+    }
+    // Calls come in enumeration order: the session after the last one found
+    // is tried first.
+    const size_t next = last_found_ + 1;
+    if (unique_ids_ && next < sessions.size() && sessions[next].id == session_id) {
+      last_found_ = next;
+      return &sessions[next];
+    }
+    auto found = std::lower_bound(index_.begin(), index_.end(), std::make_pair(session_id, 0u));
+    if (found == index_.end() || found->first != session_id) return nullptr;
+    last_found_ = found->second;
+    return &sessions[found->second];
+  }
+
+ private:
+  const std::vector<SimulatedSession>* sessions_;
+  std::vector<std::pair<uint32_t, uint32_t>> index_;
+  bool unique_ids_ = false;
+  size_t last_found_ = static_cast<size_t>(-1);
+};
+
+// What a Terminal Services call reaches through its server handle: a
+// server's sessions and its enumeration failure, or the error that every
+// call fails with.
+struct Addressed {
+  SessionSet* sessions = nullptr;
+  uint32_t enumerate_error = 0;
+  uint32_t error = 0;
+};
+
 class SimulatedServer : public TerminalServer {
  public:
   SimulatedServer(ServerDescription description, JournalSink journal, std::string real_user_name)
       : server_(std::move(description)),
         journal_(std::move(journal)),
-        real_user_name_(std::move(real_user_name)) {}
+        real_user_name_(std::move(real_user_name)),
+        local_(server_.sessions) {
+    remote_.reserve(server_.servers.size());
+    for (const SimulatedRemoteServer& remote : server_.servers) {
+      remote_.emplace_back(remote.sessions);
+    }
+  }
 
   ~SimulatedServer() override {
-    if (!buffers_.empty()) {
+    const auto handles = std::count_if(handles_.begin(), handles_.end(),
+                                       [](const OpenedHandle& handle) { return handle.open; });
+    if (!buffers_.empty() || handles != 0) {
       JournalEntry entry(true);
       entry["call"] = "leak";
       entry["ok"] = false;
       entry["buffers"] = buffers_.size();
+      if (handles != 0) entry["handles"] = handles;
       Write(entry);
     }
   }
@@ -111,20 +169,22 @@ class SimulatedServer : public TerminalServer {
     entry["server"] = server;
     entry["reserved"] = reserved;
     entry["version"] = version;
-    uint32_t error = server_.terminal_services ? server_.enumerate_error : kErrorCallNotImplemented;
+    const Addressed target = Address(server);
+    const uint32_t error = target.error != 0 ? target.error : target.enumerate_error;
     if (error == 0) {
+      const std::vector<SimulatedSession>& list = target.sessions->sessions();
       auto buffer = std::make_unique<Buffer>();
       // Never an empty array: the caller frees whatever non-null pointer
       // it was handed, also for no sessions.
-      buffer->records.resize(std::max<size_t>(1, server_.sessions.size()));
-      for (size_t i = 0; i < server_.sessions.size(); ++i) {
-        const SimulatedSession& session = server_.sessions[i];
+      buffer->records.resize(std::max<size_t>(1, list.size()));
+      for (size_t i = 0; i < list.size(); ++i) {
+        const SimulatedSession& session = list[i];
         buffer->records[i].SessionId = session.id;
         buffer->records[i].pWinStationName = const_cast<char*>(session.station.c_str());
         buffer->records[i].State = session.state;
       }
       *sessions = buffer->records.data();
-      *count = static_cast<uint32_t>(server_.sessions.size());
+      *count = static_cast<uint32_t>(list.size());
       entry["count"] = *count;
       Hand(std::move(buffer), *sessions);
     }
@@ -137,10 +197,12 @@ class SimulatedServer : public TerminalServer {
     entry["server"] = server;
     entry["session"] = session_id;
     entry["class"] = info_class;
-    const SimulatedSession* session = Find(session_id);
+    const Addressed target = Address(server);
+    const SimulatedSession* session =
+        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
     uint32_t error = 0;
-    if (!server_.terminal_services) {
-      error = kErrorCallNotImplemented;
+    if (target.error != 0) {
+      error = target.error;
     } else if (session == nullptr) {
       error = kErrorNoSuchSession;
     } else if (info_class == kWtsUserName) {
@@ -180,9 +242,11 @@ class SimulatedServer : public TerminalServer {
     entry["style"] = style;
     entry["timeout"] = timeout;
     entry["wait"] = wait;
-    const SimulatedSession* session = Find(session_id);
-    uint32_t error = !server_.terminal_services ? kErrorCallNotImplemented
-                     : session == nullptr       ? kErrorNoSuchSession
+    const Addressed target = Address(server);
+    const SimulatedSession* session =
+        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
+    const uint32_t error = target.error != 0    ? target.error
+                           : session == nullptr ? kErrorNoSuchSession
                                                 : session->send_error;
     if (error == 0 && response != nullptr) *response = 32000;  // IDASYNC
     return Finish(entry, error);
@@ -196,6 +260,29 @@ class SimulatedServer : public TerminalServer {
   bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
     return SessionCall("WTSLogoffSession", server, session_id, wait, server_.current_logoff_error,
                        &SimulatedSession::logoff_error);
+  }
+
+  uintptr_t WTSOpenServerA(const char* server_name) override {
+    JournalEntry entry = Call("WTSOpenServerA");
+    const std::string name = server_name != nullptr ? server_name : "";
+    entry["name"] = name;
+    OpenedHandle opened;
+    for (size_t i = 0; i < server_.servers.size(); ++i) {
+      if (SameServerName(server_.servers[i].name, name)) opened.remote = i;
+    }
+    handles_.push_back(opened);
+    const uintptr_t handle = handles_.size();
+    entry["handle"] = handle;
+    Finish(entry, 0);
+    return handle;
+  }
+
+  void WTSCloseServer(uintptr_t server) override {
+    JournalEntry entry = Call("WTSCloseServer");
+    entry["handle"] = server;
+    OpenedHandle* opened = Opened(server);
+    if (opened != nullptr) opened->open = false;
+    Finish(entry, opened != nullptr ? 0 : kErrorInvalidHandle);
   }
 
   bool ProcessIdToSessionId(uint32_t, uint32_t* session_id) override {
@@ -339,6 +426,22 @@ class SimulatedServer : public TerminalServer {
         entry, server_.terminal_services ? server_.exit_windows_error : kErrorCallNotImplemented);
   }
 
+  uint32_t InitiateShutdownA(const char* machine, const char*, uint32_t grace_period,
+                             uint32_t flags, uint32_t reason) override {
+    JournalEntry entry = Call("InitiateShutdownA");
+    const std::string name = machine != nullptr ? machine : "";
+    entry["machine"] = name;
+    entry["grace"] = grace_period;
+    entry["flags"] = flags;
+    entry["reason"] = reason;
+    uint32_t error = kErrorBadNetPath;
+    for (const SimulatedRemoteServer& remote : server_.servers) {
+      if (SameServerName(remote.name, name)) error = remote.shutdown_error;
+    }
+    Finish(entry, error);
+    return error;
+  }
+
   void Sleep(uint32_t milliseconds) override {
     JournalEntry entry = Call("Sleep");
     entry["ms"] = milliseconds;
@@ -391,30 +494,26 @@ class SimulatedServer : public TerminalServer {
     buffers_[address] = std::move(buffer);
   }
 
-  const SimulatedSession* Find(uint32_t session_id) {
-    if (index_.empty() && !server_.sessions.empty()) {
-      // Ids with their places, sorted: the first session with an id
-      // answers for it.
-      index_.reserve(server_.sessions.size());
-      for (uint32_t i = 0; i < server_.sessions.size(); ++i) {
-        index_.emplace_back(server_.sessions[i].id, i);
-      }
-      std::sort(index_.begin(), index_.end());
-      unique_ids_ = std::adjacent_find(index_.begin(), index_.end(), [](auto a, auto b) {
-                      return a.first == b.first;
-                    }) == index_.end();
-    }
-    // Calls come in enumeration order: the session after the last one found
-    // is tried first.
-    const size_t next = last_found_ + 1;
-    if (unique_ids_ && next < server_.sessions.size() && server_.sessions[next].id == session_id) {
-      last_found_ = next;
-      return &server_.sessions[next];
-    }
-    auto found = std::lower_bound(index_.begin(), index_.end(), std::make_pair(session_id, 0u));
-    if (found == index_.end() || found->first != session_id) return nullptr;
-    last_found_ = found->second;
-    return &server_.sessions[found->second];
+  // A handle that WTSOpenServerA handed out.
+  struct OpenedHandle {
+    std::optional<size_t> remote;  // its place in `servers`; none: an unknown name
+    bool open = true;
+  };
+
+  OpenedHandle* Opened(uintptr_t handle) {
+    if (handle == kCurrentServerHandle || handle > handles_.size()) return nullptr;
+    OpenedHandle& opened = handles_[handle - 1];
+    return opened.open ? &opened : nullptr;
+  }
+
+  Addressed Address(uintptr_t handle) {
+    if (!server_.terminal_services) return {nullptr, 0, kErrorCallNotImplemented};
+    if (handle == kCurrentServerHandle) return {&local_, server_.enumerate_error, 0};
+    if (handle > handles_.size()) return {nullptr, 0, kErrorInvalidHandle};
+    const OpenedHandle& opened = handles_[handle - 1];
+    // A closed handle, or one of a name that nobody answers to.
+    if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable};
+    return {&remote_[*opened.remote], server_.servers[*opened.remote].enumerate_error, 0};
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
@@ -423,12 +522,14 @@ class SimulatedServer : public TerminalServer {
     entry["server"] = server;
     entry["session"] = session_id;
     entry["wait"] = wait;
+    // The caller's own session is always on the local server.
+    const Addressed target = Address(session_id == kCurrentSession ? kCurrentServerHandle : server);
     uint32_t error = 0;
-    if (!server_.terminal_services) {
-      error = kErrorCallNotImplemented;
+    if (target.error != 0) {
+      error = target.error;
     } else if (session_id == kCurrentSession) {
       error = current_error;
-    } else if (const SimulatedSession* session = Find(session_id)) {
+    } else if (const SimulatedSession* session = target.sessions->Find(session_id)) {
       error = session->*session_error;
     } else {
       error = kErrorNoSuchSession;
@@ -450,9 +551,9 @@ class SimulatedServer : public TerminalServer {
   std::string real_user_name_;
   uint32_t last_error_ = 0;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
-  std::vector<std::pair<uint32_t, uint32_t>> index_;
-  bool unique_ids_ = false;
-  size_t last_found_ = static_cast<size_t>(-1);
+  SessionSet local_;
+  std::vector<SessionSet> remote_;
+  std::vector<OpenedHandle> handles_;
 };
 
 }  // namespace

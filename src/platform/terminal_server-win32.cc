@@ -60,6 +60,9 @@ static_assert(offsetof(TokenPrivileges, Attributes) ==
 
 static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 static_assert(WTS_CURRENT_SESSION == kCurrentSession);
+static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
+static_assert(SHUTDOWN_RESTART == kShutdownRestart);
+static_assert(SHUTDOWN_POWEROFF == kShutdownPowerOff);
 
 // The functions bound at run time, with the system's own signatures.
 using WTSEnumerateSessionsAFunction = decltype(&::WTSEnumerateSessionsA);
@@ -72,6 +75,10 @@ using ProcessIdToSessionIdFunction = decltype(&::ProcessIdToSessionId);
 using GetTokenInformationFunction = decltype(&::GetTokenInformation);
 using NetWkstaGetInfoFunction = decltype(&::NetWkstaGetInfo);
 using NetApiBufferFreeFunction = decltype(&::NetApiBufferFree);
+using WTSOpenServerAFunction = HANDLE(WINAPI*)(LPSTR server_name);
+using WTSCloseServerFunction = void(WINAPI*)(HANDLE server);
+using InitiateShutdownAFunction = DWORD(WINAPI*)(LPSTR machine, LPSTR message, DWORD grace_period,
+                                                 DWORD flags, DWORD reason);
 
 template <typename Function>
 Function FindFunction(HMODULE module, const char* name) {
@@ -149,6 +156,9 @@ class WindowsTerminalServer : public TerminalServer {
         wts_send_message_(wtsapi32_, "WTSSendMessageW"),
         wts_disconnect_session_(wtsapi32_, "WTSDisconnectSession"),
         wts_logoff_session_(wtsapi32_, "WTSLogoffSession"),
+        wts_open_server_(wtsapi32_, "WTSOpenServerA"),
+        wts_close_server_(wtsapi32_, "WTSCloseServer"),
+        initiate_shutdown_(advapi32_, "InitiateShutdownA"),
         get_token_information_(advapi32_, "GetTokenInformation"),
         net_wksta_get_info_(netapi32_, "NetWkstaGetInfo"),
         net_api_buffer_free_(netapi32_, "NetApiBufferFree") {}
@@ -226,6 +236,21 @@ class WindowsTerminalServer : public TerminalServer {
     WTSLogoffSessionFunction function = wts_logoff_session_.get();
     if (function == nullptr) return Missing();
     return function(ServerHandle(server), session_id, wait) != FALSE;
+  }
+
+  uintptr_t WTSOpenServerA(const char* server_name) override {
+    WTSOpenServerAFunction function = wts_open_server_.get();
+    if (function == nullptr) {
+      Missing();
+      return 0;
+    }
+    return reinterpret_cast<uintptr_t>(function(const_cast<char*>(server_name)));
+  }
+
+  void WTSCloseServer(uintptr_t server) override {
+    if (WTSCloseServerFunction function = wts_close_server_.get()) {
+      function(ServerHandle(server));
+    }
   }
 
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
@@ -336,6 +361,14 @@ class WindowsTerminalServer : public TerminalServer {
     return ::ExitWindowsEx(flags, reason) != FALSE;
   }
 
+  uint32_t InitiateShutdownA(const char* machine, const char* message, uint32_t grace_period,
+                             uint32_t flags, uint32_t reason) override {
+    InitiateShutdownAFunction function = initiate_shutdown_.get();
+    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    return function(const_cast<char*>(machine), const_cast<char*>(message), grace_period, flags,
+                    reason);
+  }
+
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   uint32_t UtcMillisecondsOfDay() override {
@@ -355,6 +388,9 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<WTSSendMessageWFunction> wts_send_message_;
   LateBound<WTSDisconnectSessionFunction> wts_disconnect_session_;
   LateBound<WTSLogoffSessionFunction> wts_logoff_session_;
+  LateBound<WTSOpenServerAFunction> wts_open_server_;
+  LateBound<WTSCloseServerFunction> wts_close_server_;
+  LateBound<InitiateShutdownAFunction> initiate_shutdown_;
   LateBound<GetTokenInformationFunction> get_token_information_;
   LateBound<NetWkstaGetInfoFunction> net_wksta_get_info_;
   LateBound<NetApiBufferFreeFunction> net_api_buffer_free_;

@@ -39,6 +39,14 @@ inline constexpr uint32_t kErrorCallNotImplemented = 120;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 inline constexpr uint32_t kErrorNoSuchSession = 7022;
+inline constexpr uint32_t kErrorProcNotFound = 127;
+inline constexpr uint32_t kErrorBadNetPath = 53;
+inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
+
+// InitiateShutdownA flags.
+inline constexpr uint32_t kShutdownForceOthers = 0x01;
+inline constexpr uint32_t kShutdownPowerOff = 0x08;
+inline constexpr uint32_t kShutdownRestart = 0x04;
 
 // Same layout as WTS_SESSION_INFOA.
 struct WtsSessionInfo {
@@ -105,6 +113,10 @@ class TerminalServer {
                                uint32_t* response, bool wait) = 0;
   virtual bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) = 0;
   virtual bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) = 0;
+  // Bound at run time. Opening never reaches the server: the first call on
+  // the handle does. 0 when the handle could not be made (GetLastError).
+  virtual uintptr_t WTSOpenServerA(const char* server_name) = 0;
+  virtual void WTSCloseServer(uintptr_t server) = 0;
 
   // kernel32 ProcessIdToSessionId, bound at run time: false when the
   // function is missing or fails.
@@ -138,6 +150,10 @@ class TerminalServer {
 
   // user32 ExitWindowsEx.
   virtual bool ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
+  // advapi32 InitiateShutdownA, bound at run time: 0 when the machine
+  // accepted the request, otherwise the error code.
+  virtual uint32_t InitiateShutdownA(const char* machine, const char* message,
+                                     uint32_t grace_period, uint32_t flags, uint32_t reason) = 0;
 
   // The one-second waits of "/SLEEP".
   virtual void Sleep(uint32_t milliseconds) = 0;

@@ -11,7 +11,6 @@
 namespace quillmarsh::sessions {
 namespace {
 
-using platform::kCurrentServerHandle;
 using platform::WtsSessionInfo;
 
 // A name counts for matching only with 1 to 245 bytes before its NUL.
@@ -30,8 +29,10 @@ struct NameBuffers {
 };
 
 bool PassesOwnSessionRule(const State& state, OwnSessionRule rule, uint32_t session_id) {
-  // An unknown own session is never taken for any session.
-  const bool own = state.OwnSessionId != kUnknownSessionId && session_id == state.OwnSessionId;
+  // An unknown own session is never taken for any session, nor is any
+  // session of another server.
+  const bool own = !state.TargetServer.remote() && state.OwnSessionId != kUnknownSessionId &&
+                   session_id == state.OwnSessionId;
   switch (rule) {
     case OwnSessionRule::kWhenExcluded:
       return state.IncludeOwnSession || !own;
@@ -52,15 +53,15 @@ void LogFailure(State& state, std::string_view tag, uint32_t code) {
 void VisitSession(State& state, const ScanOptions& options, const std::string& upper_target,
                   const WtsSessionInfo& record) {
   platform::TerminalServer& server = state.Server;
+  const uintptr_t handle = state.TargetServer.handle();
   NameBuffers names(server);
   uint32_t user_bytes = 256;
   uint32_t domain_bytes = 256;
-  bool found = server.WTSQuerySessionInformationA(kCurrentServerHandle, record.SessionId,
-                                                  platform::kWtsUserName, names.user.address(),
-                                                  &user_bytes) &&
-               server.WTSQuerySessionInformationA(kCurrentServerHandle, record.SessionId,
-                                                  platform::kWtsDomainName, names.domain.address(),
-                                                  &domain_bytes);
+  bool found =
+      server.WTSQuerySessionInformationA(handle, record.SessionId, platform::kWtsUserName,
+                                         names.user.address(), &user_bytes) &&
+      server.WTSQuerySessionInformationA(handle, record.SessionId, platform::kWtsDomainName,
+                                         names.domain.address(), &domain_bytes);
   if (!found) {
     LogFailure(state, options.lookup_failure_tag, server.GetLastError());
     return;
@@ -112,9 +113,19 @@ bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target
 
 void RunSessionScan(State& state, const ScanOptions& options) {
   platform::TerminalServer& server = state.Server;
+  const ServerConnection& target = state.TargetServer;
+  if (target.remote()) {
+    state.LogInfo("servername: " + target.name());
+    // Without a handle there is nothing to ask; the local server is not
+    // asked instead.
+    if (target.open_error() != 0) {
+      LogFailure(state, options.enumeration_failure_tag, target.open_error());
+      return;
+    }
+  }
   WtsBuffer<WtsSessionInfo> sessions(server);
   uint32_t count = 0;
-  if (!server.WTSEnumerateSessionsA(kCurrentServerHandle, 0, 1, sessions.address(), &count)) {
+  if (!server.WTSEnumerateSessionsA(target.handle(), 0, 1, sessions.address(), &count)) {
     LogFailure(state, options.enumeration_failure_tag, server.GetLastError());
     return;
   }

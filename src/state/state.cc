@@ -6,7 +6,7 @@ namespace quillmarsh {
 
 State::State(std::vector<std::string> arguments, platform::TerminalServer& server,
              platform::System& system)
-    : Args(std::move(arguments)), Server(server), System(system) {
+    : Args(std::move(arguments)), Server(server), System(system), TargetServer(server) {
   if (Args.empty()) Args.emplace_back();
 }
 

@@ -19,6 +19,7 @@
 #include "platform/system.h"
 #include "platform/terminal_server.h"
 #include "state/random.h"
+#include "state/server_connection.h"
 
 namespace quillmarsh {
 
@@ -47,6 +48,9 @@ struct State {
   std::vector<std::string> Args;
   platform::TerminalServer& Server;
   platform::System& System;
+  // The server the session commands address ("/SERVER"); after `Server`,
+  // which it closes its handle with.
+  ServerConnection TargetServer;
 
   int32_t ParamCount() const { return static_cast<int32_t>(Args.size()) - 1; }
   // An argument by the platform's numbering; empty beyond the last one.

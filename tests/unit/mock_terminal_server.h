@@ -32,6 +32,9 @@ class MockTerminalServer : public platform::TerminalServer {
   MOCK_METHOD(bool, WTSLogoffSession, (uintptr_t server, uint32_t session_id, bool wait),
               (override));
 
+  MOCK_METHOD(uintptr_t, WTSOpenServerA, (const char* server_name), (override));
+  MOCK_METHOD(void, WTSCloseServer, (uintptr_t server), (override));
+
   MOCK_METHOD(bool, ProcessIdToSessionId, (uint32_t process_id, uint32_t* session_id), (override));
   MOCK_METHOD(bool, GetUserNameA, (char* buffer, uint32_t* size), (override));
   MOCK_METHOD(bool, GetVersionExA, (uint32_t * major_version), (override));
@@ -63,6 +66,10 @@ class MockTerminalServer : public platform::TerminalServer {
               (override));
 
   MOCK_METHOD(bool, ExitWindowsEx, (uint32_t flags, uint32_t reason), (override));
+  MOCK_METHOD(uint32_t, InitiateShutdownA,
+              (const char* machine, const char* message, uint32_t grace_period, uint32_t flags,
+               uint32_t reason),
+              (override));
   MOCK_METHOD(void, Sleep, (uint32_t milliseconds), (override));
   MOCK_METHOD(uint32_t, UtcMillisecondsOfDay, (), (override));
 };

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/simulated_server.h"
+#include "test_support.h"
 
 namespace quillmarsh::test {
 namespace {
@@ -58,6 +59,31 @@ TEST(ServerDescription, ReadsEveryKey) {
   EXPECT_EQ(server->sessions[1].state, 12u);
   EXPECT_EQ(server->utc_ms_of_day, 123u);
   EXPECT_TRUE(server->virtual_sleep);
+}
+
+TEST(ServerDescription, ReadsOtherServers) {
+  std::string error;
+  auto server = ReadServerDescription(R"({
+    "sessions": [{"id": 1, "state": "Active"}],
+    "servers": {"TS02": {"sessions": [{"id": 7, "state": "Disconnected", "user": "bob"}],
+                         "enumerate_error": 5, "shutdown_error": 1722},
+                "ts03": {}}})",
+                                      &error);
+  ASSERT_TRUE(server.has_value()) << error;
+  ASSERT_EQ(server->sessions.size(), 1u);
+  ASSERT_EQ(server->servers.size(), 2u);
+  const platform::SimulatedRemoteServer& first = server->servers[0];
+  EXPECT_EQ(first.name, "TS02");
+  ASSERT_EQ(first.sessions.size(), 1u);
+  EXPECT_EQ(first.sessions[0].id, 7u);
+  EXPECT_EQ(first.sessions[0].state, 4u);
+  EXPECT_EQ(first.sessions[0].user, "bob");
+  EXPECT_EQ(first.enumerate_error, 5u);
+  EXPECT_EQ(first.shutdown_error, 1722u);
+  EXPECT_EQ(server->servers[1].name, "ts03");
+  EXPECT_TRUE(server->servers[1].sessions.empty());
+  EXPECT_TRUE(platform::SameServerName("Ts03.Corp", "tS03.cORP"));
+  EXPECT_FALSE(platform::SameServerName("ts03", "ts03 "));
 }
 
 TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
@@ -133,9 +159,40 @@ TEST(ServerDescription, SaysWhatIsWrong) {
             "\"elevation_type\" must be 0 to 3");
   EXPECT_EQ(ErrorOf(R"({"token": 1})"), "\"token\" must be an object");
   EXPECT_EQ(ErrorOf("[]"), "the server must be an object");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {}, "TS02": {}}})"), "server \"TS02\" is named twice");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {"own_session": 1}}})"),
+            "unknown key \"own_session\" in another server");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": 1}})"), "\"ts02\" must be an object");
+  EXPECT_EQ(ErrorOf(R"({"servers": []})"), "\"servers\" must be an object");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {"sessions": [{"id": 1}]}}})"),
+            "a session has no \"state\"");
   EXPECT_EQ(ErrorOf("{\"os_major\": 1.5}"),
             "\"os_major\" must be a whole number from 0 to 4294967295");
   EXPECT_EQ(ErrorOf("{").rfind("not valid JSON", 0), 0u);
+}
+
+// What the program itself never does: calls on a closed or a never-issued
+// handle, and a handle left open at the end.
+TEST(SimulatedServer, ClosedHandlesFailAndOpenOnesShowAsALeak) {
+  std::vector<std::string> journal;
+  {
+    auto server = MakeServer(R"({"servers": {"TS02": {}}})", &journal);
+    ASSERT_NE(server, nullptr);
+    const uintptr_t first = server->WTSOpenServerA("ts02");
+    const uintptr_t second = server->WTSOpenServerA("TS02");
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(second, 2u);
+    server->WTSCloseServer(first);
+    EXPECT_FALSE(server->WTSLogoffSession(first, 1, false));
+    EXPECT_EQ(server->GetLastError(), 1722u);
+    EXPECT_FALSE(server->WTSLogoffSession(3, 1, false));
+    EXPECT_EQ(server->GetLastError(), 6u);
+    EXPECT_FALSE(server->WTSLogoffSession(second, 1, false));
+    EXPECT_EQ(server->GetLastError(), 7022u);
+  }
+  ASSERT_EQ(journal.size(), 7u);
+  EXPECT_EQ(journal[2], R"({"call":"WTSCloseServer","handle":1,"ok":true})");
+  EXPECT_EQ(journal.back(), R"({"call":"leak","ok":false,"buffers":0,"handles":1})");
 }
 
 }  // namespace

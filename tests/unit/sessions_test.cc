@@ -1,8 +1,12 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "driver/program.h"
+#include "mock_terminal_server.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_scan.h"
 #include "test_support.h"
@@ -159,6 +163,39 @@ TEST(OwnSession, UnknownOwnSessionMatchesNoSession) {
       RunQuillmarsh(R"({"sessions": [{"id": 4294967295, "state": "Active", "user": "x"}]})",
                     {"/NOTME", "/LISTALLSESSIONS"});
   EXPECT_EQ(run.out, Lines({Row("\\x", "Active")}));
+}
+
+// Where WTSOpenServerA fails (as on Wine), the failure is told once and the
+// session commands on that server never fall back to the local one.
+TEST(Sessions, AServerThatCannotBeOpenedIsNeverTheLocalOne) {
+  using ::testing::_;
+  using ::testing::Return;
+  ::testing::NiceMock<MockTerminalServer> server;
+  EXPECT_CALL(server, WTSOpenServerA(::testing::StrEq("ts02"))).WillOnce(Return(0));
+  EXPECT_CALL(server, GetLastError()).WillRepeatedly(Return(120));
+  EXPECT_CALL(server, WTSEnumerateSessionsA(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(server, WTSLogoffSession(_, _, _)).Times(0);
+  EXPECT_CALL(server, WTSCloseServer(_)).Times(0);
+  CapturingSystem system;
+  const int exit_code = RunProgram(
+      {"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS", "/LOGOFF", "*ALL", "/STATUS", "x"},
+      server, system);
+  EXPECT_EQ(system.out, Lines({"Server Not OK: ts02", " [120]"}));
+  EXPECT_EQ(exit_code, 0);
+}
+
+TEST(Sessions, AnUnexpectedFailureStillClosesTheServer) {
+  using ::testing::_;
+  using ::testing::Return;
+  ::testing::NiceMock<MockTerminalServer> server;
+  EXPECT_CALL(server, WTSOpenServerA(_)).WillOnce(Return(7));
+  EXPECT_CALL(server, WTSEnumerateSessionsA(7u, 0u, 1u, _, _)).WillOnce([](auto...) -> bool {
+    throw std::runtime_error("lost");
+  });
+  EXPECT_CALL(server, WTSCloseServer(7u)).Times(1);
+  CapturingSystem system;
+  RunProgram({"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS"}, server, system);
+  EXPECT_EQ(system.err, "quillmarsh: unexpected failure: lost\n");
 }
 
 }  // namespace

@@ -147,20 +147,98 @@ def check_nightly_reboot(example):
 def check_logoff_disconnected(example):
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], demo_server())
     logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
-    yield "logs off bob, whose only session is disconnected", logoffs == [4]
-    yield "leaves alice, who has a working session too", \
-        "Skipped: CORP\\alice still has a working session." in console
-    yield "reports the logoff", "Logoff OK: CORP\\bob" in console
+    yield "logs off the disconnected sessions only, never its own", logoffs == [0, 4, 8]
+    yield "reports each logoff", \
+        "Logoff OK: CORP\\bob\n" in console and "Logoff OK: CORP\\alice\n" in console
     yield "exit code 2", code == 2
 
     refused = demo_server()
     refused["sessions"][4]["logoff_error"] = 5
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], refused)
-    yield "a refused logoff gives exit code 1", code == 1 and "Logoff Not OK: CORP\\bob" in console
+    yield "a refusal before a last success still gives exit code 1", \
+        code == 1 and "Logoff Not OK: CORP\\bob\nAccess is denied [5]\n" in console
+
+    services = demo_server()
+    services["sessions"][0]["logoff_error"] = 5
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], services)
+    yield "a refusal for the session without a user does not count", code == 2
 
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], None)
     yield "nothing to do without Terminal Services", \
-        code == 0 and not calls(journal, "WTSLogoffSession")
+        code == 0 and not calls(journal, "WTSLogoffSession") and "No disconnected" in console
+
+
+def farm(**changes):
+    """A management machine and two of three farm servers; ts03 never answers."""
+    server = {
+        "own_session": 2,
+        "sessions": [{"id": 2, "state": "Active", "user": "admin", "domain": "CORP"}],
+        "virtual_sleep": True,
+        "servers": {
+            "TS01": {"sessions": [
+                {"id": 0, "station": "Services", "state": "Disconnected"},
+                {"id": 3, "state": "Active", "user": "alice", "domain": "CORP"},
+                {"id": 4, "state": "Disconnected", "user": "bob", "domain": "CORP"},
+                {"id": 65536, "station": "RDP-Tcp", "state": "Listen"}]},
+            "TS02": {"sessions": [
+                {"id": 2, "state": "Active", "user": "carol", "domain": "CORP"},
+                {"id": 65536, "station": "RDP-Tcp", "state": "Listen"}]},
+        },
+    }
+    for name, change in changes.items():
+        server["servers"][name].update(change)
+    return server
+
+
+def check_farm_nightly_reboot(example):
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02", "ts03"],
+                                            farm())
+    # Each run numbers its handles from 1: the name of a call's server is
+    # that of the handle's latest opening.
+    named = []
+    handles = {}
+    for entry in journal:
+        if entry["call"] == "WTSOpenServerA":
+            handles[entry["handle"]] = entry["name"]
+        if "server" in entry:
+            named.append(dict(entry, server=handles.get(entry["server"], ".")))
+
+    def on(call):
+        return [(entry["server"], entry["session"]) for entry in named if entry["call"] == call]
+
+    first = [m for m in named if m["call"] == "WTSSendMessageW" and m["timeout"] == 600]
+    last = [m for m in named if m["call"] == "WTSSendMessageW" and m["timeout"] == 55]
+    yield "warns every session of the servers that answer, twice", \
+        [(m["server"], m["session"]) for m in first] == [("TS01", 3), ("TS02", 2)] \
+        and [(m["server"], m["session"]) for m in last] == [("TS01", 3), ("TS02", 2)]
+    yield "reports the server that does not answer and leaves it out", \
+        "ts03: does not answer; left out." in console \
+        and not [e for e in journal if e.get("name") == "ts03" or e.get("machine") == "ts03"][1:]
+    sleeps = len(calls(journal, "Sleep"))
+    yield f"waits 15.5 minutes plus a spread below 5 minutes ({sleeps} s)", \
+        840 + 60 + 30 <= sleeps < 840 + 300 + 60 + 30
+    yield "logs off every session of each server, the one with the local own id too", \
+        on("WTSLogoffSession") == [("TS01", 0), ("TS01", 3), ("TS01", 4), ("TS02", 2)]
+    yield "restarts each server that answered, and never the local machine", \
+        calls(journal, "InitiateShutdownA") == [
+            {"call": "InitiateShutdownA", "machine": name, "grace": 0, "flags": 5,
+             "reason": 2147614724, "ok": True} for name in ("TS01", "TS02")] \
+        and not calls(journal, "ExitWindowsEx")
+    yield "closes every handle", \
+        len(calls(journal, "WTSCloseServer")) == len(calls(journal, "WTSOpenServerA")) \
+        and not calls(journal, "leak")
+    yield "reports each restart", "TS01: restarting." in console and "TS02: restarting." in console
+    yield "exit code 1 for the server that failed", code == 1
+
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"],
+                                            farm(TS01={"shutdown_error": 5}))
+    yield "a refused restart is reported and the next server still restarts", \
+        "TS01: the restart was refused: Access is denied [5]" in console \
+        and [e["ok"] for e in calls(journal, "InitiateShutdownA")] == [False, True] and code == 1
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"], farm())
+    yield "exit code 0 when every server restarts", code == 0
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", [], farm())
+    yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
 
     # In a console, where chcp works: the code page the caller had comes back.
     # (Wine's cmd loses the exit code of a called batch file: not checked.)
@@ -259,6 +337,7 @@ def main():
     passed = failed = 0
     for name, check in [("nightly-reboot", check_nightly_reboot),
                         ("logoff-disconnected", check_logoff_disconnected),
+                        ("farm-nightly-reboot", check_farm_nightly_reboot),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
                         ("command-lines", check_command_lines)]:
