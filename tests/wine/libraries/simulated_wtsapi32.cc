@@ -122,4 +122,19 @@ WINBOOL WINAPI WTSLogoffSession(HANDLE server, DWORD session_id, WINBOOL wait) {
                 simulated->WTSLogoffSession(ServerNumber(server), session_id, wait != FALSE));
 }
 
+HANDLE WINAPI WTSOpenServerA(LPSTR server_name) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) {
+    Unusable();
+    return nullptr;
+  }
+  const uintptr_t handle = simulated->WTSOpenServerA(server_name);
+  if (handle == 0) ::SetLastError(simulated->GetLastError());
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+VOID WINAPI WTSCloseServer(HANDLE server) {
+  if (TerminalServer* simulated = Server()) simulated->WTSCloseServer(ServerNumber(server));
+}
+
 }  // extern "C"
