@@ -2,8 +2,8 @@
 # Runs the Windows build (build/windows) under Wine, in a fresh prefix under
 # the build folder: the checks of the executables and of the platform layer,
 # every end-to-end case against quillmarsh-sim.exe, the smoke suite against
-# quillmarsh.exe on Wine's own API, and the example batch files over
-# quillmarsh-sim.exe.
+# quillmarsh.exe on Wine's own API, the example batch files over
+# quillmarsh-sim.exe, and a Ctrl+C in the middle of a logging run of each.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -56,3 +56,7 @@ python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" \
 echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
 python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \
   --wine-prefix "$WINEPREFIX"
+
+echo "-- Ctrl+C during a logging run closes the log"
+python3 tests/wine/ctrl_c_test.py --wine-prefix "$WINEPREFIX" \
+  "$build/quillmarsh-sim.exe" "$build/quillmarsh.exe"
