@@ -4,7 +4,8 @@
 # every end-to-end case against quillmarsh-sim.exe, the smoke suite against
 # quillmarsh.exe on Wine's own API, libraries planted beside quillmarsh.exe
 # or missing, the end-to-end cases against quillmarsh.exe over the test
-# wtsapi32.dll, and the example batch files over quillmarsh-sim.exe.
+# wtsapi32.dll, the example batch files over quillmarsh-sim.exe, and a Ctrl+C
+# in the middle of a logging run of each program.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -70,3 +71,7 @@ python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" --simulated-wts
 echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
 python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \
   --wine-prefix "$WINEPREFIX"
+
+echo "-- Ctrl+C during a logging run closes the log"
+python3 tests/wine/ctrl_c_test.py --wine-prefix "$WINEPREFIX" \
+  "$build/quillmarsh-sim.exe" "$build/quillmarsh.exe"

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string_view>
 
 #include "driver/commands.h"
@@ -42,7 +43,43 @@ void StartUpUnits(State& state) {
   state.Random.Seed(state.Server.UtcMillisecondsOfDay());
 }
 
-void OpenLog(State& state) {
+// Closes the log when the session ends during the run. The system calls
+// it on a thread of its own, at any point of a command or of the normal
+// close; the writer's Close is safe against the command thread and acts
+// once. The handler sees the writer only once it exists, and it is disarmed
+// before the writer is released.
+class EndOfSessionLogCloser {
+ public:
+  // Before the log's thread starts: it inherits what the handler needs.
+  void Install(platform::System& system) {
+    handler_ = system.InstallEndOfSessionHandler([this] { CloseLog(); });
+  }
+  void Publish(log::LogWriter* log) {
+    std::lock_guard lock(mutex_);
+    log_ = log;
+  }
+  // Waits for a close in progress; afterwards the log is left alone.
+  void Uninstall() {
+    handler_.reset();
+    Publish(nullptr);
+  }
+
+ private:
+  void CloseLog() {
+    std::lock_guard lock(mutex_);
+    if (log_ == nullptr) return;
+    try {
+      log_->Close();
+    } catch (...) {
+    }
+  }
+
+  std::mutex mutex_;
+  log::LogWriter* log_ = nullptr;
+  std::unique_ptr<platform::EndOfSessionHandler> handler_;
+};
+
+void OpenLog(State& state, EndOfSessionLogCloser& end_of_session) {
   try {
     std::u16string file_name = state.System.AnsiToUtf16(TempDirectory(state.System));
     if (file_name.empty() || (file_name.back() != u'\\' && file_name.back() != u'/')) {
@@ -55,26 +92,30 @@ void OpenLog(State& state) {
     options.direct = false;
     options.own_session_id = state.OwnSessionId;
     platform::TerminalServer& server = state.Server;
+    end_of_session.Install(state.System);
     state.Log = std::make_unique<log::LogWriter>(
         state.System, [&server](uint32_t code) { return SystemErrorText(server, code); },
         std::move(options));
-    if (!state.Log->Opened()) {
-      try {
-        state.Log->Close();
-      } catch (...) {
-      }
-      state.Log.reset();
+    if (state.Log->Opened()) {
+      end_of_session.Publish(state.Log.get());
+      return;
+    }
+    try {
+      state.Log->Close();
+    } catch (...) {
     }
   } catch (...) {
-    state.Log.reset();
   }
+  // No log: the end of the session ends the run as it always did.
+  end_of_session.Uninstall();
+  state.Log.reset();
 }
 
-void RunCommandLoop(State& state) {
+void RunCommandLoop(State& state, EndOfSessionLogCloser& end_of_session) {
   state.ArgIndex = 1;
   state.StopRequested = false;
   state.CommandCount = 0;
-  if (SwitchPresent(state, "logfile")) OpenLog(state);
+  if (SwitchPresent(state, "logfile")) OpenLog(state, end_of_session);
   while (state.ParamCount() >= state.ArgIndex && !state.StopRequested &&
          state.CommandCount < kMaxPasses) {
     ++state.CommandCount;
@@ -99,12 +140,13 @@ void RunCommandLoop(State& state) {
   }
 }
 
-void CloseLog(State& state) {
+void CloseLog(State& state, EndOfSessionLogCloser& end_of_session) {
   if (!state.Log) return;
   try {
     state.Log->Close();
   } catch (...) {
   }
+  end_of_session.Uninstall();
   state.Log.reset();
 }
 
@@ -113,6 +155,8 @@ void CloseLog(State& state) {
 int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& server,
                platform::System& system) {
   State state(std::move(arguments), server, system);
+  // Released before the state, whatever happens.
+  EndOfSessionLogCloser end_of_session;
   StartUpUnits(state);
 
   state.ErrorLevel = 0;
@@ -136,7 +180,7 @@ int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& ser
       state.PrintBannerBlock();
       state.PrintLine("Type /?  for information");
     } else {
-      RunCommandLoop(state);
+      RunCommandLoop(state, end_of_session);
     }
   } catch (...) {
     failure = std::current_exception();
@@ -146,7 +190,7 @@ int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& ser
   // A remote server's handle is closed on every path, a stop and a failure
   // included.
   state.TargetServer.Close();
-  CloseLog(state);
+  CloseLog(state, end_of_session);
   system.FlushStdout();
   if (failure) {
     try {

@@ -1,5 +1,7 @@
 #include "log/log_writer.h"
 
+#include <atomic>
+
 #include "log/log_file.h"
 #include "log/log_format.h"
 #include "log/log_lock.h"
@@ -48,7 +50,9 @@ class LogWriter::Impl {
   bool Opened() const { return opened_; }
 
   std::u16string Message(LogKind kind, std::string_view text) {
-    if (text.empty()) return {};
+    // A message that comes while another thread closes the log is dropped
+    // whole, and it leaves the lock to the close.
+    if (text.empty() || closing_) return {};
     std::lock_guard lock(message_lock_);
     TimeStampBuffer stamp;
     return formatter_.Message(kind, Widened(text), FormatTimeStamp(system_.LocalTime(), stamp));
@@ -65,7 +69,11 @@ class LogWriter::Impl {
     return wide_;
   }
 
+  // Also from another thread while a message is under way: the close
+  // waits for that message and acts once.
   void Close() {
+    closing_ = true;
+    std::lock_guard lock(message_lock_);
     formatter_.FlushSummaries();
     if (opened_) {
       Emit(TimeStamp(system_.LocalTime()) + u"|I|Wait(mSec): " +
@@ -119,6 +127,7 @@ class LogWriter::Impl {
 
   platform::System& system_;
   bool opened_ = false;
+  std::atomic<bool> closing_ = false;
   LogLock message_lock_;
   LogFormatter formatter_;
   std::string event_name_;

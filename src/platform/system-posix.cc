@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,9 +20,11 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/end_of_session.h"
 #include "platform/system.h"
 
 namespace quillmarsh::platform {
@@ -117,6 +120,60 @@ uint64_t NextEventHandle() {
   static uint64_t next = 100;
   return next += 4;
 }
+
+// Waits for the first signal that ends the session, runs the armed close,
+// then ends the process with that signal, as if it had arrived unwatched.
+[[noreturn]] void WatchEndOfSessionSignals(sigset_t signals) {
+  int number = 0;
+  while (sigwait(&signals, &number) != 0) {
+  }
+  EndOfSessionClose::Instance().RunWithin(EndOfSessionClose::kLimit);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(number, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, number);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  raise(number);
+  _exit(128 + number);
+}
+
+// SIGINT, SIGTERM and SIGHUP are blocked in the calling thread, and so in
+// every thread it starts later, and one thread waits for them. A signal
+// that the process was told to ignore stays ignored. Once per process.
+bool StartEndOfSessionWatcher() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    int watched = 0;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction current {};
+      if (sigaction(number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+        sigaddset(&signals, number);
+        ++watched;
+      }
+    }
+    started = true;
+    if (watched == 0) return;
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    try {
+      std::thread([signals] { WatchEndOfSessionSignals(signals); }).detach();
+    } catch (...) {
+      pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+      started = false;
+    }
+  });
+  return started;
+}
+
+class PosixEndOfSessionHandler : public EndOfSessionHandler {
+ public:
+  ~PosixEndOfSessionHandler() override { EndOfSessionClose::Instance().Disarm(); }
+};
 
 CalendarTime FromTimespec(const timespec& now, bool local) {
   // Most calls fall in the same second as the one before: the calendar
@@ -250,6 +307,14 @@ class PosixSystem : public System {
     }
     if (error) *error = 0;
     return std::make_unique<PosixEvent>(state, NextEventHandle());
+  }
+
+  std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()> close_log) override {
+    if (!StartEndOfSessionWatcher() || !EndOfSessionClose::Instance().Arm(std::move(close_log))) {
+      return nullptr;
+    }
+    return std::make_unique<PosixEndOfSessionHandler>();
   }
 
   // The ANSI code page of the Linux build is UTF-8.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/end_of_session.h"
 #include "platform/system.h"
 
 // After the interface: Windows' macros (CreateEvent, OpenEvent) would
@@ -183,6 +184,32 @@ class ConsoleStream {
   bool console_ = false;
 };
 
+// Runs on a thread that the system starts for the event. Returning FALSE
+// hands the event on, in the end to the system's own handler, which ends
+// the process as it would have without this one.
+BOOL WINAPI EndOfSessionRoutine(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      EndOfSessionClose::Instance().RunWithin(EndOfSessionClose::kLimit);
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+class Win32EndOfSessionHandler : public EndOfSessionHandler {
+ public:
+  ~Win32EndOfSessionHandler() override {
+    ::SetConsoleCtrlHandler(EndOfSessionRoutine, FALSE);
+    EndOfSessionClose::Instance().Disarm();
+  }
+};
+
 class Win32System : public System {
  public:
   Win32System() : stdout_(stdout, STD_OUTPUT_HANDLE), stderr_(stderr, STD_ERROR_HANDLE) {}
@@ -268,6 +295,16 @@ class Win32System : public System {
     }
     if (error) *error = 0;
     return std::make_unique<Win32Event>(handle);
+  }
+
+  std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()> close_log) override {
+    if (!EndOfSessionClose::Instance().Arm(std::move(close_log))) return nullptr;
+    if (!::SetConsoleCtrlHandler(EndOfSessionRoutine, TRUE)) {
+      EndOfSessionClose::Instance().Disarm();
+      return nullptr;
+    }
+    return std::make_unique<Win32EndOfSessionHandler>();
   }
 
   std::u16string AnsiToUtf16(std::string_view text) override {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +46,13 @@ class Event {
   virtual WaitResult Wait(uint32_t milliseconds, uint32_t* error) = 0;
   // A number that identifies the handle in diagnostics.
   virtual uint64_t HandleValue() const = 0;
+};
+
+// Held while the log is open; releasing it disarms the handler, waiting for
+// a close that is in progress.
+class EndOfSessionHandler {
+ public:
+  virtual ~EndOfSessionHandler() = default;
 };
 
 class System {
@@ -85,6 +93,15 @@ class System {
   // everyone; null on failure with `error` set.
   virtual std::unique_ptr<Event> CreateEvent(const std::string& name, uint32_t* error) = 0;
   virtual std::unique_ptr<Event> OpenEvent(const std::string& name, uint32_t* error) = 0;
+
+  // When the user or the system ends the program's session (Ctrl+C,
+  // Ctrl+Break, the console closed, logoff, shutdown; SIGINT, SIGTERM and
+  // SIGHUP on Linux), `close_log` runs on a thread of its own, at any point
+  // of the run, and is waited for a few seconds at most; then the process
+  // ends as it would have without the handler. Install it before any thread
+  // starts. Null when it cannot be installed or one is installed already.
+  virtual std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()> close_log) = 0;
 
   // Code-page conversions: ANSI is the system's ANSI code page.
   virtual std::u16string AnsiToUtf16(std::string_view text) = 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Fault tests of the whole program: killed runs, concurrent runs, a temporary
-directory that cannot hold the log, planted links, hostile arguments and a
+"""Fault tests of the whole program: killed runs, runs ended by a signal,
+concurrent runs, a temporary directory that cannot hold the log, planted links, hostile arguments and a
 very large server.
 
   tests/faults/run_faults.py --program build/native/quillmarsh
@@ -62,10 +62,11 @@ class Context:
             capture_output=True, timeout=timeout,
         )
 
-    def start(self, arguments, server=None):
+    def start(self, arguments, server=None, ignored=None):
         return subprocess.Popen(
             [self.program] + arguments, env=self.env(server),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            preexec_fn=None if ignored is None else lambda: signal.signal(ignored, signal.SIG_IGN),
         )
 
 
@@ -102,6 +103,53 @@ def test_killed_during_sleep_then_next_run_appends(ctx):
     new = after[len(lines):]
     check(new[0].endswith(f"[Session:3] {offset}"), f"next run did not start at {offset}: {new[0]!r}")
     check(new[-1].endswith(" Log stopped"), "next run did not close its log")
+
+
+def start_sleeping(ctx, seconds, server, ignored=None):
+    """A logging run of /SLEEP, once its first dot has been printed."""
+    process = ctx.start(["/LOGFILE", "/NOTME", "/SLEEP", str(seconds)], server, ignored)
+    expected = f"Sleep: {seconds}\r\n.".encode()
+    check(process.stdout.read(len(expected)) == expected, "the sleep did not start")
+    return process
+
+
+def this_runs_lines(ctx, earlier, process):
+    """The lines that `process` added after the `earlier` lines, time stamps cut."""
+    lines, offset = log_lines(ctx.log)
+    check(ctx.log.stat().st_size == offset, "text after the header's offset")
+    check(lines[: len(earlier)] == earlier, "earlier lines were changed")
+    new = lines[len(earlier):]
+    start = 16 + sum(len(line.encode()) + 2 for line in earlier)
+    check(len(new) > 0 and f"[PID:{process.pid}]" in new[0] and new[0].endswith(f"] {start}"),
+          f"this run did not log from offset {start}: {new[:1]!r}")
+    return lines, [line[23:] for line in new[1:]]
+
+
+def test_signal_during_sleep_closes_the_log_then_ends_the_run(ctx):
+    server = ctx.server({"own_session": 3})
+    check(ctx.run(["/LOGFILE", "/NOTME"], server).returncode == 0, "the first run failed")
+    lines, _ = log_lines(ctx.log)
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        process = start_sleeping(ctx, 30, server)
+        process.send_signal(number)
+        process.communicate(timeout=10)
+        check(process.returncode == -number,
+              f"{number.name}: exit status {process.returncode}, not the signal's")
+        lines, new = this_runs_lines(ctx, lines, process)
+        check(new[:4] == ["|I|not applying session: #3", "|I|Begin Sleep", "|I|.Sleep: 30",
+                          "|I|Wait(mSec): 0"], f"{number.name}: lines {new!r}")
+        check(len(new) == 6 and new[4].startswith("|I|CNTin1GO: ") and new[5] == " Log stopped",
+              f"{number.name}: the log was not closed: {new!r}")
+
+
+def test_ignored_hangup_stays_ignored(ctx):
+    server = ctx.server({"own_session": 3})
+    process = start_sleeping(ctx, 2, server, ignored=signal.SIGHUP)
+    process.send_signal(signal.SIGHUP)
+    out, _ = process.communicate(timeout=10)
+    check(process.returncode == 0 and out == b".\r\n", f"{process.returncode} {out!r}")
+    _, new = this_runs_lines(ctx, [], process)
+    check(new[-4:-2] == ["|I|End Sleep", "|I|Wait(mSec): 0"], f"lines {new!r}")
 
 
 def test_two_runs_at_once_one_logs(ctx):

@@ -41,6 +41,10 @@ class ForwardingSystem : public platform::System {
   std::unique_ptr<platform::Event> OpenEvent(const std::string& name, uint32_t* error) override {
     return host_->OpenEvent(name, error);
   }
+  std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()> close_log) override {
+    return host_->InstallEndOfSessionHandler(std::move(close_log));
+  }
   std::u16string AnsiToUtf16(std::string_view text) override { return host_->AnsiToUtf16(text); }
   std::string Utf16ToAnsi(std::u16string_view text) override { return host_->Utf16ToAnsi(text); }
 

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,13 @@ class LogTestSystem : public CapturingSystem {
   bool fail_events = false;
   // Each write to a file sleeps this long (a slow disk).
   std::chrono::milliseconds write_delay{0};
+  // The log reads the tick count only when a caller waits for queue space.
+  std::atomic<int> tick_count_reads{0};
+
+  uint32_t TickCount() override {
+    ++tick_count_reads;
+    return CapturingSystem::TickCount();
+  }
 
   platform::CalendarTime LocalTime() override {
     std::lock_guard lock(mutex_);

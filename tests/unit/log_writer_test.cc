@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <regex>
 #include <thread>
 
@@ -122,6 +123,38 @@ TEST_F(LogWriterTest, NoLineIsLostWhenTheDiskIsSlow) {
   ASSERT_EQ(wait.rfind(kStamp + "|I|Wait(mSec): ", 0), 0u);
   EXPECT_GT(std::stoul(wait.substr(kStamp.size() + 15)), 0u);
   EXPECT_EQ(lines[kCount + 2].rfind(kStamp + "|I|CNTin1GO: 99", 0), 0u) << lines[kCount + 2];
+}
+
+// The end of a session closes the log from another thread while the command
+// thread waits with a message of five lines on a full queue: that message is
+// finished first, later ones are dropped whole, and neither side hangs.
+TEST_F(LogWriterTest, ACloseFromAnotherThreadKeepsEveryMessageWhole) {
+  system.write_delay = std::chrono::milliseconds(20);
+  auto log = Make(false, 1024000);
+  std::atomic<bool> closed = false;
+  std::thread command([&] {
+    for (int i = 0; !closed; ++i) {
+      std::string text = "m" + std::to_string(i);
+      log->Info(text.append(5 * 220 - text.size(), 'x'));
+    }
+  });
+  while (system.tick_count_reads == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  log->Close();
+  closed = true;
+  command.join();
+  const std::vector<std::string> lines = Lines();
+  ASSERT_GE(lines.size(), 4u + 5);
+  const size_t messages = (lines.size() - 4) / 5;
+  ASSERT_EQ(lines.size(), 4 + messages * 5);
+  const std::string continued = std::string(23, ' ') + "|I|";
+  for (size_t m = 0; m < messages; ++m) {
+    ASSERT_EQ(lines[1 + m * 5].rfind(kStamp + "|I|m" + std::to_string(m) + "x", 0), 0u) << m;
+    for (size_t k = 2; k <= 5; ++k) ASSERT_EQ(lines[m * 5 + k].rfind(continued, 0), 0u) << m;
+  }
+  EXPECT_TRUE(std::regex_match(lines[lines.size() - 3],
+                               std::regex(kStamp + "\\|I\\|Wait\\(mSec\\): [1-9]\\d*")))
+      << lines[lines.size() - 3];
+  EXPECT_EQ(lines.back(), kStamp + " Log stopped");
 }
 
 TEST_F(LogWriterTest, LinesReachTheFileWhileTheLogIsOpen) {

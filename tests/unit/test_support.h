@@ -30,6 +30,11 @@ class CapturingSystem : public ForwardingSystem {
   uint32_t GetTempPathA(uint32_t size, char* buffer) override;
   std::string AccountName() override { return "tester"; }
   void SetCurrentThreadBelowNormalPriority() override {}
+  // Runs in the test process leave its signals alone.
+  std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()>) override {
+    return nullptr;
+  }
 };
 
 struct RunResult {

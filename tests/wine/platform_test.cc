@@ -131,6 +131,17 @@ void TextAndClockChecks(System& system) {
   system.SetCurrentThreadBelowNormalPriority();
 }
 
+// Wine delivers no console event that a test could send itself without a
+// terminal: tests/wine/ctrl_c_test.py sends the program a Ctrl+C instead.
+void EndOfSessionChecks(System& system) {
+  auto handler = system.InstallEndOfSessionHandler([] {});
+  Check(handler != nullptr, "the end-of-session handler is installed");
+  Check(system.InstallEndOfSessionHandler([] {}) == nullptr, "a second one is refused");
+  handler.reset();
+  handler = system.InstallEndOfSessionHandler([] {});
+  Check(handler != nullptr, "a released handler can be installed again");
+}
+
 void TerminalServerChecks(System& system) {
   std::string error;
   auto server = CreateTerminalServer(system, &error);
@@ -241,6 +252,7 @@ int main() {
   FileChecks(*system);
   EventChecks(*system);
   TextAndClockChecks(*system);
+  EndOfSessionChecks(*system);
   TerminalServerChecks(*system);
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
