@@ -167,6 +167,26 @@ def check_logoff_disconnected(example):
     yield "nothing to do without Terminal Services", \
         code == 0 and not calls(journal, "WTSLogoffSession") and "No disconnected" in console
 
+    # In a console, where chcp works: the code page the caller had comes back.
+    # (Wine's cmd loses the exit code of a called batch file: not checked.)
+    wrapper = '@echo off\nchcp 850 >nul\ncall "%~dp0logoff-disconnected.cmd"\nchcp\n'
+    code, console, journal, _ = example.run("caller.cmd", [], demo_server(), text=wrapper,
+                                            examples=["logoff-disconnected.cmd"],
+                                            console_window=True)
+    yield "in a console it puts the caller's code page back", \
+        console.rstrip().endswith("Active code page: 850") \
+        and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [0, 4, 8]
+
+    # The program picks the sessions itself: a name outside ASCII is logged
+    # off like any other, whatever code page cmd reads the output in.
+    with_juergen = demo_server()
+    with_juergen["sessions"].append({"id": 9, "station": "RDP-Tcp#9", "state": "Disconnected",
+                                     "user": "j\u00fcrgen", "domain": "CORP"})
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], with_juergen)
+    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
+    yield "a disconnected non-ASCII user is logged off too", \
+        code == 2 and logoffs == [0, 4, 8, 9] and "Logoff OK: CORP\\bob" in console
+
 
 def farm(**changes):
     """A management machine and two of three farm servers; ts03 never answers."""
@@ -239,27 +259,6 @@ def check_farm_nightly_reboot(example):
     yield "exit code 0 when every server restarts", code == 0
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", [], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
-
-    # In a console, where chcp works: the code page the caller had comes back.
-    # (Wine's cmd loses the exit code of a called batch file: not checked.)
-    wrapper = '@echo off\nchcp 850 >nul\ncall "%~dp0logoff-disconnected.cmd"\nchcp\n'
-    code, console, journal, _ = example.run("caller.cmd", [], demo_server(), text=wrapper,
-                                            examples=["logoff-disconnected.cmd"],
-                                            console_window=True)
-    yield "in a console it puts the caller's code page back", \
-        console.rstrip().endswith("Active code page: 850") \
-        and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [4]
-
-    # Wine's cmd decodes what for /f reads in the ANSI code page (1252)
-    # whatever chcp says, so the UTF-8 name comes back garbled and matches
-    # nobody: the user is left alone, and nobody else is touched.
-    with_juergen = demo_server()
-    with_juergen["sessions"].append({"id": 9, "station": "RDP-Tcp#9", "state": "Disconnected",
-                                     "user": "j\u00fcrgen", "domain": "CORP"})
-    code, console, journal, _ = example.run("logoff-disconnected.cmd", [], with_juergen)
-    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
-    yield "a non-ASCII user (under Wine left alone, as cmd cannot read UTF-8 back)", \
-        code == 2 and logoffs == [4] and "Logoff OK: CORP\\bob" in console
 
 
 def check_wait_until_inactive(example):
