@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/session_states.h"
 #include "sessions/session_scan.h"
 #include "state/error_text.h"
 #include "state/text.h"
@@ -11,7 +12,6 @@ namespace quillmarsh::actions {
 namespace {
 
 constexpr uint32_t kAnyState = 0xFFFFFFFF;
-constexpr uint32_t kDisconnected = 4;
 
 // What sets "/DISCONNECT", "/LOGOFF" and "/LOGOFFDISCONNECTED" apart.
 struct SessionAction {
@@ -65,7 +65,7 @@ constexpr SessionAction kLogoff = {
 constexpr SessionAction kLogoffDisconnected = {
     &platform::TerminalServer::WTSLogoffSession,
     5,
-    kDisconnected,
+    platform::kStateDisconnected,
     false,
     "Begin LogoffDisconnected",
     "End LogoffDisconnected",
