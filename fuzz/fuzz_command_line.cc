@@ -1,6 +1,6 @@
 // Arbitrary argument lists over an arbitrary simulated server: the program
 // must never crash or hang, must exit with a value that some command can
-// assign, and must free every Terminal Services buffer.
+// assign, and must free every Terminal Services buffer and server handle.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cctype>
@@ -12,6 +12,7 @@
 
 #include "driver/program.h"
 #include "forwarding_system.h"
+#include "platform/command_line.h"
 #include "platform/simulated_server.h"
 #include "platform/system.h"
 
@@ -80,6 +81,19 @@ Json Server(FuzzedDataProvider& data) {
   server["exit_windows_error"] = ErrorCode(data);
   server["utc_ms_of_day"] = data.ConsumeIntegral<uint32_t>();
   server["virtual_sleep"] = true;
+  // Another server that "/SERVER TS02" reaches; any other name never answers.
+  Json remote = {{"enumerate_error", data.ConsumeBool() ? 0u : ErrorCode(data)},
+                 {"shutdown_error", ErrorCode(data)}};
+  Json remote_sessions = Json::array();
+  const uint32_t remote_count = data.ConsumeIntegralInRange<uint32_t>(0, 4);
+  for (uint32_t i = 0; i < remote_count; ++i) {
+    remote_sessions.push_back({{"id", data.ConsumeIntegralInRange<uint32_t>(0, 8)},
+                               {"state", data.ConsumeIntegralInRange<uint32_t>(0, 12)},
+                               {"user", AnyBytes(data, 20)},
+                               {"logoff_error", ErrorCode(data)}});
+  }
+  remote["sessions"] = remote_sessions;
+  server["servers"] = {{"TS02", remote}};
   return server;
 }
 
@@ -99,6 +113,12 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "/SHUTDOWNFORCE",
       "/LOGOFFME",
       "/SLEEP",
+      "/SERVER",
+      "/LOGOFFDISCONNECTED",
+      "TS02",
+      "\\\\ts02",
+      "nosuchhost",
+      ".",
       "*ALL",
       "*me",
       "*ME",
@@ -106,6 +126,12 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "$FFFFFFFF",
       "3",
   };
+  // Half the time a raw command line, split as the Windows program splits
+  // its own.
+  if (data.ConsumeBool()) {
+    return quillmarsh::platform::SplitCommandLine("quillmarsh " +
+                                                  data.ConsumeRandomLengthString(2000));
+  }
   std::vector<std::string> arguments = {"quillmarsh"};
   const size_t count = data.ConsumeIntegralInRange<size_t>(0, 120);
   for (size_t i = 0; i < count && data.remaining_bytes() > 0; ++i) {

@@ -487,7 +487,11 @@ class SimulatedServer : public TerminalServer {
   }
 
   void Write(const JournalEntry& entry) {
-    if (journal_ && entry.active()) journal_(entry.json().dump());
+    // A name typed on the command line may be any bytes: those that are not
+    // UTF-8 are journaled as U+FFFD instead of failing the call.
+    if (journal_ && entry.active()) {
+      journal_(entry.json().dump(-1, ' ', false, OrderedJson::error_handler_t::replace));
+    }
   }
 
   void Hand(std::unique_ptr<Buffer> buffer, void* address) {

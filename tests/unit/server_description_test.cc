@@ -195,5 +195,17 @@ TEST(SimulatedServer, ClosedHandlesFailAndOpenOnesShowAsALeak) {
   EXPECT_EQ(journal.back(), R"({"call":"leak","ok":false,"buffers":0,"handles":1})");
 }
 
+TEST(SimulatedServer, JournalsANameThatIsNotUtf8) {
+  std::vector<std::string> journal;
+  {
+    auto server = MakeServer("{}", &journal);
+    ASSERT_NE(server, nullptr);
+    server->WTSCloseServer(server->WTSOpenServerA("a\xff"));
+  }
+  ASSERT_EQ(journal.size(), 2u);
+  EXPECT_EQ(journal[0],
+            "{\"call\":\"WTSOpenServerA\",\"name\":\"a\xEF\xBF\xBD\",\"handle\":1,\"ok\":true}");
+}
+
 }  // namespace
 }  // namespace quillmarsh::test
