@@ -3,7 +3,6 @@
 #include <string>
 
 #include "sessions/session_scan.h"
-#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::actions {
@@ -55,11 +54,7 @@ void MessageCommand(State& state) {
         state.PrintLine("Message OK: " + name);
         state.ErrorLevel = 2;
       } else {
-        const std::string error_text = SystemErrorText(state.Server, error);
-        state.LogError("Message Not OK: " + name);
-        state.LogError(error_text);
-        state.PrintLine("Message Not OK: " + name);
-        state.PrintLine(error_text);
+        state.ReportRefusal("Message Not OK: " + name, error);
         state.ErrorLevel = 1;
       }
     };

@@ -5,7 +5,6 @@
 
 #include "platform/session_states.h"
 #include "sessions/session_scan.h"
-#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::actions {
@@ -87,12 +86,7 @@ void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t
     state.ErrorLevel = 2;
     return;
   }
-  const uint32_t error = state.Server.GetLastError();
-  const std::string error_text = SystemErrorText(state.Server, error);
-  state.LogError(refused);
-  state.LogError(error_text);
-  state.PrintLine(refused);
-  state.PrintLine(error_text);
+  state.ReportRefusal(refused, state.Server.GetLastError());
   state.ErrorLevel = 1;
 }
 

@@ -5,7 +5,6 @@
 
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
-#include "state/error_text.h"
 
 namespace quillmarsh::machine {
 namespace {
@@ -53,11 +52,7 @@ void Report(State& state, uint32_t result) {
     state.PrintLine(state.CurrentCommand);
     return;
   }
-  const std::string error = SystemErrorText(state.Server, result);
-  state.LogError(state.CurrentCommand);
-  state.LogError(error);
-  state.PrintLine(state.CurrentCommand);
-  state.PrintLine(error);
+  state.ReportRefusal(state.CurrentCommand, result);
 }
 
 }  // namespace

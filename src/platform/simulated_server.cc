@@ -266,11 +266,7 @@ class SimulatedServer : public TerminalServer {
     JournalEntry entry = Call("WTSOpenServerA");
     const std::string name = server_name != nullptr ? server_name : "";
     entry["name"] = name;
-    OpenedHandle opened;
-    for (size_t i = 0; i < server_.servers.size(); ++i) {
-      if (SameServerName(server_.servers[i].name, name)) opened.remote = i;
-    }
-    handles_.push_back(opened);
+    handles_.push_back(OpenedHandle{RemoteNamed(name)});
     const uintptr_t handle = handles_.size();
     entry["handle"] = handle;
     Finish(entry, 0);
@@ -434,10 +430,8 @@ class SimulatedServer : public TerminalServer {
     entry["grace"] = grace_period;
     entry["flags"] = flags;
     entry["reason"] = reason;
-    uint32_t error = kErrorBadNetPath;
-    for (const SimulatedRemoteServer& remote : server_.servers) {
-      if (SameServerName(remote.name, name)) error = remote.shutdown_error;
-    }
+    const std::optional<size_t> remote = RemoteNamed(name);
+    const uint32_t error = remote ? server_.servers[*remote].shutdown_error : kErrorBadNetPath;
     Finish(entry, error);
     return error;
   }
@@ -503,6 +497,14 @@ class SimulatedServer : public TerminalServer {
     std::optional<size_t> remote;  // its place in `servers`; none: an unknown name
     bool open = true;
   };
+
+  // The place in `servers` of the server with this name, in any letter case.
+  std::optional<size_t> RemoteNamed(std::string_view name) const {
+    for (size_t i = 0; i < server_.servers.size(); ++i) {
+      if (SameServerName(server_.servers[i].name, name)) return i;
+    }
+    return std::nullopt;
+  }
 
   OpenedHandle* Opened(uintptr_t handle) {
     if (handle == kCurrentServerHandle || handle > handles_.size()) return nullptr;

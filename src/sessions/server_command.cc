@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::sessions {
@@ -18,14 +17,7 @@ void ServerCommand(State& state) {
   } else {
     state.LogInfo("Server: " + std::string(name));
     const uint32_t error = state.TargetServer.Switch(name);
-    if (error != 0) {
-      const std::string refused = "Server Not OK: " + std::string(name);
-      const std::string error_text = SystemErrorText(state.Server, error);
-      state.LogError(refused);
-      state.LogError(error_text);
-      state.PrintLine(refused);
-      state.PrintLine(error_text);
-    }
+    if (error != 0) state.ReportRefusal("Server Not OK: " + std::string(name), error);
   }
   state.ArgIndex += 2;
 }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "state/error_text.h"
+
 namespace quillmarsh {
 
 State::State(std::vector<std::string> arguments, platform::TerminalServer& server,
@@ -37,6 +39,14 @@ void State::PrintBannerBlock() {
   PrintLine(Banner);
   PrintLine(DashLine);
   PrintLine("");
+}
+
+void State::ReportRefusal(std::string_view line, uint32_t code) {
+  const std::string error_text = SystemErrorText(Server, code);
+  LogError(line);
+  LogError(error_text);
+  PrintLine(line);
+  PrintLine(error_text);
 }
 
 }  // namespace quillmarsh

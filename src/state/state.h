@@ -66,6 +66,9 @@ struct State {
   void PrintLine(std::string_view text);
   // The banner block: dash line, banner, dash line, empty line.
   void PrintBannerBlock();
+  // A refused operation: `line` and the system's text for `code` as error
+  // lines of the log, then both on the console.
+  void ReportRefusal(std::string_view line, uint32_t code);
 };
 
 using CommandHandler = void (*)(State&);
