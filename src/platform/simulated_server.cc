@@ -571,10 +571,18 @@ std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, J
   std::optional<ServerDescription> description = ReadServerDescription(json, error);
   if (!description) return nullptr;
   if (to_ansi) {
-    for (SimulatedSession& session : description->sessions) {
-      session.station = to_ansi(session.station);
-      session.user = to_ansi(session.user);
-      session.domain = to_ansi(session.domain);
+    const auto encode = [&to_ansi](std::vector<SimulatedSession>& sessions) {
+      for (SimulatedSession& session : sessions) {
+        session.station = to_ansi(session.station);
+        session.user = to_ansi(session.user);
+        session.domain = to_ansi(session.domain);
+      }
+    };
+    encode(description->sessions);
+    // Names typed on the command line come in the same code page.
+    for (SimulatedRemoteServer& remote : description->servers) {
+      remote.name = to_ansi(remote.name);
+      encode(remote.sessions);
     }
     if (description->user_name) description->user_name = to_ansi(*description->user_name);
   }

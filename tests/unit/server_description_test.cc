@@ -112,7 +112,8 @@ TEST(ServerDescription, NamesReachTheACallsInTheAnsiCodePage) {
   std::string error;
   auto server = platform::CreateSimulatedServer(
       R"({"user_name": "adminé", "sessions": [{"id": 3, "station": "RDP-Tcp#é",
-          "state": "Active", "user": "jürgen", "domain": "ŁÓDŹ"}]})",
+          "state": "Active", "user": "jürgen", "domain": "ŁÓDŹ"}],
+          "servers": {"TS0é": {"sessions": [{"id": 3, "state": "Active", "user": "jürgen"}]}}})",
       nullptr, "real", &error, latin1);
   ASSERT_NE(server, nullptr) << error;
   platform::WtsSessionInfo* sessions = nullptr;
@@ -131,6 +132,15 @@ TEST(ServerDescription, NamesReachTheACallsInTheAnsiCodePage) {
     EXPECT_EQ(bytes, std::strlen(want) + 1);
     server->WTSFreeMemory(text);
   }
+  // Another server, named as the command line names it.
+  const uintptr_t remote = server->WTSOpenServerA("TS0\xe9");
+  char* text = nullptr;
+  uint32_t bytes = 0;
+  ASSERT_TRUE(
+      server->WTSQuerySessionInformationA(remote, 3, platform::kWtsUserName, &text, &bytes));
+  EXPECT_STREQ(text, "j\xfcrgen");
+  server->WTSFreeMemory(text);
+  server->WTSCloseServer(remote);
   char name[16];
   uint32_t size = sizeof name;
   ASSERT_TRUE(server->GetUserNameA(name, &size));
