@@ -5,7 +5,7 @@
 #include <string>
 
 #include "driver/program.h"
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
 #include "state/state.h"
@@ -34,7 +34,7 @@ void RunCommand(benchmark::State& bench, CommandHandler handler,
                 std::vector<std::string> arguments) {
   const int64_t sessions = bench.range(0);
   std::string error;
-  auto server = platform::CreateSimulatedServer(ServerWith(sessions), nullptr, "bench", &error);
+  auto server = simulated::CreateSimulatedServer(ServerWith(sessions), nullptr, "bench", &error);
   test::CapturingSystem system;
   for (auto _ : bench) {
     State state(arguments, *server, system);
@@ -81,7 +81,7 @@ void RunFarm(benchmark::State& bench, const std::string& command) {
     json += "}}";
   }
   std::string error;
-  auto server = platform::CreateSimulatedServer(json, nullptr, "bench", &error);
+  auto server = simulated::CreateSimulatedServer(json, nullptr, "bench", &error);
   test::CapturingSystem system;
   for (auto _ : bench) {
     benchmark::DoNotOptimize(RunProgram(arguments, *server, system));

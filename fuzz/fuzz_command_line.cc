@@ -13,7 +13,7 @@
 #include "driver/program.h"
 #include "forwarding_system.h"
 #include "platform/command_line.h"
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 #include "platform/system.h"
 
 namespace {
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   int exit_code = 0;
   {
     std::string error;
-    auto server = quillmarsh::platform::CreateSimulatedServer(
+    auto server = quillmarsh::simulated::CreateSimulatedServer(
         description,
         [&leaked](const std::string& line) {
           if (line.rfind(R"({"call":"leak")", 0) == 0) leaked = true;

@@ -1,17 +1,17 @@
-#include "platform/server_description.h"
+#include "simulated/server_description.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <utility>
 
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 #include "test_support.h"
 
 namespace quillmarsh::test {
 namespace {
 
-using platform::ReadServerDescription;
+using simulated::ReadServerDescription;
 
 std::string ErrorOf(const std::string& json) {
   std::string error;
@@ -49,7 +49,7 @@ TEST(ServerDescription, ReadsEveryKey) {
   EXPECT_EQ(server->current_logoff_error, 3u);
   EXPECT_EQ(server->exit_windows_error, 4u);
   ASSERT_EQ(server->sessions.size(), 2u);
-  const platform::SimulatedSession& first = server->sessions[0];
+  const simulated::SimulatedSession& first = server->sessions[0];
   EXPECT_EQ(first.id, 4294967295u);
   EXPECT_EQ(first.state, 9u);
   EXPECT_EQ(first.station + first.user + first.domain, "sud");
@@ -72,7 +72,7 @@ TEST(ServerDescription, ReadsOtherServers) {
   ASSERT_TRUE(server.has_value()) << error;
   ASSERT_EQ(server->sessions.size(), 1u);
   ASSERT_EQ(server->servers.size(), 2u);
-  const platform::SimulatedRemoteServer& first = server->servers[0];
+  const simulated::SimulatedRemoteServer& first = server->servers[0];
   EXPECT_EQ(first.name, "TS02");
   ASSERT_EQ(first.sessions.size(), 1u);
   EXPECT_EQ(first.sessions[0].id, 7u);
@@ -82,8 +82,8 @@ TEST(ServerDescription, ReadsOtherServers) {
   EXPECT_EQ(first.shutdown_error, 1722u);
   EXPECT_EQ(server->servers[1].name, "ts03");
   EXPECT_TRUE(server->servers[1].sessions.empty());
-  EXPECT_TRUE(platform::SameServerName("Ts03.Corp", "tS03.cORP"));
-  EXPECT_FALSE(platform::SameServerName("ts03", "ts03 "));
+  EXPECT_TRUE(simulated::SameServerName("Ts03.Corp", "tS03.cORP"));
+  EXPECT_FALSE(simulated::SameServerName("ts03", "ts03 "));
 }
 
 TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
@@ -104,13 +104,13 @@ TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
 // The -A calls hand names out in the ANSI code page: here a stand-in for
 // 1252 that keeps Latin-1 and turns everything else into '?'.
 TEST(ServerDescription, NamesReachTheACallsInTheAnsiCodePage) {
-  const platform::AnsiEncoder latin1 = [](std::string_view utf8) {
+  const simulated::AnsiEncoder latin1 = [](std::string_view utf8) {
     std::string ansi;
     for (char16_t c : platform::Utf8ToUtf16(utf8)) ansi += c < 0x100 ? static_cast<char>(c) : '?';
     return ansi;
   };
   std::string error;
-  auto server = platform::CreateSimulatedServer(
+  auto server = simulated::CreateSimulatedServer(
       R"({"user_name": "adminé", "sessions": [{"id": 3, "station": "RDP-Tcp#é",
           "state": "Active", "user": "jürgen", "domain": "ŁÓDŹ"}],
           "servers": {"TS0é": {"sessions": [{"id": 3, "state": "Active", "user": "jürgen"}]}}})",

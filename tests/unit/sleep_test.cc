@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "driver/program.h"
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 #include "test_support.h"
 
 namespace quillmarsh::test {
@@ -35,7 +35,7 @@ TEST(Sleep, OneDotPerSecondEachShownBeforeItsWait) {
   std::vector<int> flushes_at_wait;
   std::string error;
   // The journal sink sees the console as it stands when each wait starts.
-  auto server = platform::CreateSimulatedServer(
+  auto server = simulated::CreateSimulatedServer(
       kServer,
       [&](const std::string&) {
         seen_at_wait.push_back(system.out);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "driver/program.h"
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 
 namespace quillmarsh::test {
 
@@ -22,7 +22,7 @@ uint32_t CapturingSystem::GetTempPathA(uint32_t size, char* buffer) {
 std::unique_ptr<platform::TerminalServer> MakeServer(const std::string& json,
                                                      std::vector<std::string>* journal) {
   std::string error;
-  auto server = platform::CreateSimulatedServer(
+  auto server = simulated::CreateSimulatedServer(
       json, [journal](const std::string& line) { journal->push_back(line); }, "tester", &error);
   EXPECT_NE(server, nullptr) << error;
   return server;

@@ -12,7 +12,7 @@
 #include "platform/system.h"
 #include "platform/terminal_server.h"
 
-namespace quillmarsh::platform {
+namespace quillmarsh::simulated {
 
 // Receives one journal line (without its line end).
 using JournalSink = std::function<void(const std::string&)>;
@@ -25,13 +25,13 @@ using AnsiEncoder = std::function<std::string(std::string_view utf8)>;
 // -A calls hand out (users, domains, stations, the account) are passed
 // through `to_ansi`, as Windows hands them out in the ANSI code page; without
 // it they keep the document's UTF-8 bytes.
-std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
+std::unique_ptr<platform::TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
                                                       const std::string& real_user_name,
                                                       std::string* error,
                                                       const AnsiEncoder& to_ansi = {});
 
 // The encoder for this process: UTF-8 to UTF-16 to the ANSI code page, as
 // `system` converts. Where that code page is UTF-8 the bytes stay the same.
-AnsiEncoder ProcessAnsiEncoder(System& system);
+AnsiEncoder ProcessAnsiEncoder(platform::System& system);
 
-}  // namespace quillmarsh::platform
+}  // namespace quillmarsh::simulated

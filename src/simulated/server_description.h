@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quillmarsh::platform {
+namespace quillmarsh::simulated {
 
 struct SimulatedToken {
   std::vector<std::vector<uint8_t>> groups;  // binary SIDs
@@ -69,4 +69,4 @@ bool SameServerName(std::string_view first, std::string_view second);
 // failures, so that a typo does not pass silently.
 std::optional<ServerDescription> ReadServerDescription(std::string_view json, std::string* error);
 
-}  // namespace quillmarsh::platform
+}  // namespace quillmarsh::simulated

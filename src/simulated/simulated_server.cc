@@ -1,4 +1,4 @@
-#include "platform/simulated_server.h"
+#include "simulated/simulated_server.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,10 +13,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/server_description.h"
+#include "simulated/server_description.h"
 #include "platform/system.h"
 
-namespace quillmarsh::platform {
+namespace quillmarsh::simulated {
+
+using namespace platform;
+
 namespace {
 
 using OrderedJson = nlohmann::ordered_json;
@@ -594,7 +597,13 @@ AnsiEncoder ProcessAnsiEncoder(System& system) {
   return [&system](std::string_view utf8) { return system.Utf16ToAnsi(Utf8ToUtf16(utf8)); };
 }
 
+}  // namespace quillmarsh::simulated
+
+namespace quillmarsh::platform {
+
+// This program's terminal server is the simulated one.
 std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error) {
+  using namespace simulated;
   JournalSink journal;
   if (const char* journal_path = std::getenv("QUILLMARSH_JOURNAL");
       journal_path != nullptr && *journal_path != '\0') {

@@ -1,7 +1,7 @@
 // Reads the description with the JSON library's event (SAX) interface: the
 // values go straight into the description, without building a document
 // first, so that a server of many thousand sessions reads quickly.
-#include "platform/server_description.h"
+#include "simulated/server_description.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -9,7 +9,10 @@
 
 #include "platform/session_states.h"
 
-namespace quillmarsh::platform {
+namespace quillmarsh::simulated {
+
+using namespace platform;
+
 namespace {
 
 using Json = nlohmann::json;
@@ -363,4 +366,4 @@ std::optional<ServerDescription> ReadServerDescription(std::string_view json, st
   return server;
 }
 
-}  // namespace quillmarsh::platform
+}  // namespace quillmarsh::simulated
