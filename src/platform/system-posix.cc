@@ -252,6 +252,12 @@ class PosixSystem : public System {
     return std::to_string(::geteuid());
   }
 
+  std::string HostName() override {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+  }
+
   void SetCurrentThreadBelowNormalPriority() override {
     // A thread's nice value is its own on Linux.
     setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) + 1);

@@ -244,6 +244,13 @@ class Win32System : public System {
     return std::string(name, strnlen(name, sizeof name));
   }
 
+  std::string HostName() override {
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!::GetComputerNameExA(ComputerNameDnsHostname, name, &size)) return {};
+    return std::string(name, strnlen(name, sizeof name));
+  }
+
   void SetCurrentThreadBelowNormalPriority() override {
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   }

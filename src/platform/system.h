@@ -82,6 +82,8 @@ class System {
   virtual uint32_t CurrentProcessId() = 0;
   // The name of the account that runs the program.
   virtual std::string AccountName() = 0;
+  // This machine's host name.
+  virtual std::string HostName() = 0;
   virtual void SetCurrentThreadBelowNormalPriority() = 0;
 
   // Files of the log; `path` is UTF-16 in the platform's own form.

@@ -63,6 +63,10 @@ static_assert(WTS_CURRENT_SESSION == kCurrentSession);
 static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
 static_assert(SHUTDOWN_RESTART == kShutdownRestart);
 static_assert(SHUTDOWN_POWEROFF == kShutdownPowerOff);
+static_assert(ComputerNameNetBIOS == kComputerNameNetBios);
+static_assert(ComputerNameDnsHostname == kComputerNameDnsHostname);
+static_assert(ComputerNameDnsFullyQualified == kComputerNameDnsFullyQualified);
+static_assert(ERROR_MORE_DATA == kErrorMoreData);
 
 // The functions bound at run time, with the system's own signatures.
 using WTSEnumerateSessionsAFunction = decltype(&::WTSEnumerateSessionsA);
@@ -258,6 +262,14 @@ class WindowsTerminalServer : public TerminalServer {
     DWORD session = 0;
     const BOOL done = process_id_to_session_id_(process_id, &session);
     if (done) *session_id = session;
+    return done != FALSE;
+  }
+
+  bool GetComputerNameExW(uint32_t name_type, char16_t* buffer, uint32_t* size) override {
+    DWORD length = *size;
+    const BOOL done = ::GetComputerNameExW(static_cast<COMPUTER_NAME_FORMAT>(name_type),
+                                           reinterpret_cast<wchar_t*>(buffer), &length);
+    *size = length;
     return done != FALSE;
   }
 

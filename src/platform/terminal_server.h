@@ -23,6 +23,12 @@ inline constexpr uint32_t kCurrentSession = 0xFFFFFFFF;
 // Terminal Services information classes.
 inline constexpr uint32_t kWtsUserName = 5;
 inline constexpr uint32_t kWtsDomainName = 7;
+inline constexpr uint32_t kWtsConnectState = 8;
+
+// GetComputerNameExW name types.
+inline constexpr uint32_t kComputerNameNetBios = 0;
+inline constexpr uint32_t kComputerNameDnsHostname = 1;
+inline constexpr uint32_t kComputerNameDnsFullyQualified = 3;
 
 // Token access rights and information classes.
 inline constexpr uint32_t kTokenQuery = 0x0008;
@@ -37,6 +43,7 @@ inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorCallNotImplemented = 120;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 inline constexpr uint32_t kErrorNoSuchSession = 7022;
 inline constexpr uint32_t kErrorProcNotFound = 127;
@@ -121,6 +128,10 @@ class TerminalServer {
   // kernel32 ProcessIdToSessionId, bound at run time: false when the
   // function is missing or fails.
   virtual bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) = 0;
+
+  // kernel32 GetComputerNameExW: `size` is in characters, with the NUL;
+  // too small a buffer fails with 234 and sets `size` to what is needed.
+  virtual bool GetComputerNameExW(uint32_t name_type, char16_t* buffer, uint32_t* size) = 0;
 
   // Account and version.
   virtual bool GetUserNameA(char* buffer, uint32_t* size) = 0;

@@ -136,6 +136,9 @@ class DescriptionReader {
   bool RootValue(const Scalar& value);
   bool TokenEntryValue(const Scalar& value);
   bool SessionValue(const Scalar& value);
+  bool RemoteServerValue(const Scalar& value);
+  // A state name of the state table, or a number.
+  bool StateValue(const Scalar& value, uint32_t* target);
 
   ServerDescription& server_;
   std::vector<Frame> frames_;
@@ -183,7 +186,8 @@ bool DescriptionReader::key(std::string& name) {
       // kRoot
       {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
        "current_session", "exit_windows_error", "sessions", "servers", "utc_ms_of_day",
-       "virtual_sleep"},
+       "virtual_sleep", "computer_name", "dns_name", "shutdown_pending", "initiate_shutdown_error",
+       "abort_error"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -194,11 +198,12 @@ bool DescriptionReader::key(std::string& name) {
       {},
       // kSession
       {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
-       "disconnect_error", "logoff_error"},
+       "disconnect_error", "logoff_error", "recheck_state", "recheck_error"},
       // kServers: any name
       {},
       // kServer
-      {"sessions", "enumerate_error", "shutdown_error"},
+      {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
+       "delay_ms"},
   };
   static const char* kWhere[] = {"the server",          "\"token\"", "a token",   "",
                                  "\"current_session\"", "",          "a session", "",
@@ -279,9 +284,7 @@ bool DescriptionReader::Value(const Scalar& value) {
     case Frame::kServers:
       return WrongType("an object");
     case Frame::kServer:
-      if (key_ == "sessions") return WrongType("a list");
-      return Unsigned(value, key_ == "enumerate_error" ? &server_.servers.back().enumerate_error
-                                                       : &server_.servers.back().shutdown_error);
+      return RemoteServerValue(value);
   }
   return false;
 }
@@ -294,6 +297,16 @@ bool DescriptionReader::RootValue(const Scalar& value) {
   if (key_ == "enumerate_error") return Unsigned(value, &server_.enumerate_error);
   if (key_ == "exit_windows_error") return Unsigned(value, &server_.exit_windows_error);
   if (key_ == "virtual_sleep") return Boolean(value, &server_.virtual_sleep);
+  if (key_ == "shutdown_pending") return Boolean(value, &server_.shutdown_pending);
+  if (key_ == "initiate_shutdown_error") return Unsigned(value, &server_.initiate_shutdown_error);
+  if (key_ == "abort_error") return Unsigned(value, &server_.abort_error);
+  if (key_ == "dns_name") return Text(value, &server_.dns_name);
+  if (key_ == "computer_name") {
+    std::string name;
+    if (!Text(value, &name)) return false;
+    server_.computer_name = std::move(name);
+    return true;
+  }
   if (key_ == "user_name") {
     server_.user_name_fails = value.kind == Scalar::Kind::kNull;
     if (server_.user_name_fails) {
@@ -325,15 +338,15 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   }
   if (key_ == "state") {
     session_has_state_ = true;
-    if (value.kind != Scalar::Kind::kString) return Unsigned(value, &session.state);
-    for (size_t i = 0; i < SessionStateNames.size(); ++i) {
-      if (SessionStateNames[i] == *value.text) {
-        session.state = static_cast<uint32_t>(i);
-        return true;
-      }
-    }
-    return Fail("\"" + *value.text + "\" is not a session state");
+    return StateValue(value, &session.state);
   }
+  if (key_ == "recheck_state") {
+    uint32_t state = 0;
+    if (!StateValue(value, &state)) return false;
+    session.recheck_state = state;
+    return true;
+  }
+  if (key_ == "recheck_error") return Unsigned(value, &session.recheck_error);
   if (key_ == "station") return Text(value, &session.station);
   if (key_ == "user") return Text(value, &session.user);
   if (key_ == "domain") return Text(value, &session.domain);
@@ -342,6 +355,27 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "send_error") return Unsigned(value, &session.send_error);
   if (key_ == "disconnect_error") return Unsigned(value, &session.disconnect_error);
   return Unsigned(value, &session.logoff_error);
+}
+
+bool DescriptionReader::StateValue(const Scalar& value, uint32_t* target) {
+  if (value.kind != Scalar::Kind::kString) return Unsigned(value, target);
+  for (size_t i = 0; i < SessionStateNames.size(); ++i) {
+    if (SessionStateNames[i] == *value.text) {
+      *target = static_cast<uint32_t>(i);
+      return true;
+    }
+  }
+  return Fail("\"" + *value.text + "\" is not a session state");
+}
+
+bool DescriptionReader::RemoteServerValue(const Scalar& value) {
+  SimulatedRemoteServer& remote = server_.servers.back();
+  if (key_ == "sessions") return WrongType("a list");
+  if (key_ == "shutdown_pending") return Boolean(value, &remote.shutdown_pending);
+  if (key_ == "enumerate_error") return Unsigned(value, &remote.enumerate_error);
+  if (key_ == "shutdown_error") return Unsigned(value, &remote.shutdown_error);
+  if (key_ == "abort_error") return Unsigned(value, &remote.abort_error);
+  return Unsigned(value, &remote.delay_ms);
 }
 
 }  // namespace

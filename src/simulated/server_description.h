@@ -28,6 +28,9 @@ struct SimulatedSession {
   uint32_t send_error = 0;
   uint32_t disconnect_error = 0;
   uint32_t logoff_error = 0;
+  // What a WTSConnectState query reports; absent: `state`.
+  std::optional<uint32_t> recheck_state;
+  uint32_t recheck_error = 0;
 };
 
 // Another terminal server that "/SERVER name" reaches.
@@ -36,6 +39,11 @@ struct SimulatedRemoteServer {
   std::vector<SimulatedSession> sessions;
   uint32_t enumerate_error = 0;
   uint32_t shutdown_error = 0;
+  uint32_t abort_error = 0;
+  // A restart or power-off countdown runs there when the program starts.
+  bool shutdown_pending = false;
+  // Every call that reaches the server waits this long (real time).
+  uint32_t delay_ms = 0;
 };
 
 struct ServerDescription {
@@ -58,6 +66,13 @@ struct ServerDescription {
   // Names are unique without regard to ASCII letter case.
   std::vector<SimulatedRemoteServer> servers;
   std::optional<uint32_t> utc_ms_of_day;
+  // Absent: the machine's host name, upper-cased.
+  std::optional<std::string> computer_name;
+  // Fully qualified; its first label is the DNS host name.
+  std::string dns_name;
+  bool shutdown_pending = false;
+  uint32_t initiate_shutdown_error = 0;
+  uint32_t abort_error = 0;
   bool virtual_sleep = false;
 };
 

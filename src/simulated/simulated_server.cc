@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "simulated/server_description.h"
 #include "platform/system.h"
+#include "simulated/server_description.h"
 
 namespace quillmarsh::simulated {
 
@@ -135,11 +135,19 @@ struct Addressed {
 
 class SimulatedServer : public TerminalServer {
  public:
-  SimulatedServer(ServerDescription description, JournalSink journal, std::string real_user_name)
+  SimulatedServer(ServerDescription description, JournalSink journal, std::string real_user_name,
+                  const std::string& real_host_name)
       : server_(std::move(description)),
         journal_(std::move(journal)),
         real_user_name_(std::move(real_user_name)),
         local_(server_.sessions) {
+    if (!server_.computer_name) {
+      std::string upper = real_host_name;
+      for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+      server_.computer_name = std::move(upper);
+    }
     remote_.reserve(server_.servers.size());
     for (const SimulatedRemoteServer& remote : server_.servers) {
       remote_.emplace_back(remote.sessions);
@@ -287,6 +295,28 @@ class SimulatedServer : public TerminalServer {
   bool ProcessIdToSessionId(uint32_t, uint32_t* session_id) override {
     if (!server_.own_session) return false;
     *session_id = *server_.own_session;
+    return true;
+  }
+
+  bool GetComputerNameExW(uint32_t name_type, char16_t* buffer, uint32_t* size) override {
+    std::string name;
+    if (name_type == kComputerNameNetBios) {
+      name = *server_.computer_name;
+    } else if (name_type == kComputerNameDnsHostname) {
+      name = server_.dns_name.substr(0, server_.dns_name.find('.'));
+    } else if (name_type == kComputerNameDnsFullyQualified) {
+      name = server_.dns_name;
+    } else {
+      return Fail(kErrorInvalidParameter);
+    }
+    const std::u16string text = Utf8ToUtf16(name);
+    if (text.size() + 1 > *size) {
+      *size = static_cast<uint32_t>(text.size() + 1);
+      return Fail(kErrorMoreData);
+    }
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = u'\0';
+    *size = static_cast<uint32_t>(text.size());
     return true;
   }
 
@@ -570,7 +600,8 @@ class SimulatedServer : public TerminalServer {
 std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
                                                       const std::string& real_user_name,
                                                       std::string* error,
-                                                      const AnsiEncoder& to_ansi) {
+                                                      const AnsiEncoder& to_ansi,
+                                                      const std::string& real_host_name) {
   std::optional<ServerDescription> description = ReadServerDescription(json, error);
   if (!description) return nullptr;
   if (to_ansi) {
@@ -590,7 +621,7 @@ std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, J
     if (description->user_name) description->user_name = to_ansi(*description->user_name);
   }
   return std::make_unique<SimulatedServer>(std::move(*description), std::move(journal),
-                                           real_user_name);
+                                           real_user_name, real_host_name);
 }
 
 AnsiEncoder ProcessAnsiEncoder(System& system) {
@@ -624,7 +655,7 @@ std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string
     none.terminal_services = false;
     none.own_session.reset();
     return std::make_unique<SimulatedServer>(std::move(none), std::move(journal),
-                                             system.AccountName());
+                                             system.AccountName(), system.HostName());
   }
   // Read in one piece: a large server's file is then copied once.
   std::error_code failure;
@@ -643,7 +674,7 @@ std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string
   }
   std::string what;
   auto server = CreateSimulatedServer(text, std::move(journal), system.AccountName(), &what,
-                                      ProcessAnsiEncoder(system));
+                                      ProcessAnsiEncoder(system), system.HostName());
   if (!server) {
     *error = std::string("quillmarsh: server file ") + server_path + ": " + what;
   }

@@ -21,14 +21,14 @@ using JournalSink = std::function<void(const std::string&)>;
 using AnsiEncoder = std::function<std::string(std::string_view utf8)>;
 
 // Parses `json`; on failure returns null and sets `error` to what is wrong.
-// `real_user_name` stands in when the document names no user. The names the
+// `real_user_name` stands in when the document names no user, and
+// `real_host_name`, upper-cased, when it names no computer. The names the
 // -A calls hand out (users, domains, stations, the account) are passed
 // through `to_ansi`, as Windows hands them out in the ANSI code page; without
 // it they keep the document's UTF-8 bytes.
-std::unique_ptr<platform::TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
-                                                      const std::string& real_user_name,
-                                                      std::string* error,
-                                                      const AnsiEncoder& to_ansi = {});
+std::unique_ptr<platform::TerminalServer> CreateSimulatedServer(
+    const std::string& json, JournalSink journal, const std::string& real_user_name,
+    std::string* error, const AnsiEncoder& to_ansi = {}, const std::string& real_host_name = {});
 
 // The encoder for this process: UTF-8 to UTF-16 to the ANSI code page, as
 // `system` converts. Where that code page is UTF-8 the bytes stay the same.

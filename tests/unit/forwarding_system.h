@@ -26,6 +26,7 @@ class ForwardingSystem : public platform::System {
   uint32_t TickCount() override { return host_->TickCount(); }
   uint32_t CurrentProcessId() override { return host_->CurrentProcessId(); }
   std::string AccountName() override { return host_->AccountName(); }
+  std::string HostName() override { return host_->HostName(); }
   void SetCurrentThreadBelowNormalPriority() override {
     host_->SetCurrentThreadBelowNormalPriority();
   }

@@ -36,6 +36,8 @@ class MockTerminalServer : public platform::TerminalServer {
   MOCK_METHOD(void, WTSCloseServer, (uintptr_t server), (override));
 
   MOCK_METHOD(bool, ProcessIdToSessionId, (uint32_t process_id, uint32_t* session_id), (override));
+  MOCK_METHOD(bool, GetComputerNameExW, (uint32_t name_type, char16_t* buffer, uint32_t* size),
+              (override));
   MOCK_METHOD(bool, GetUserNameA, (char* buffer, uint32_t* size), (override));
   MOCK_METHOD(bool, GetVersionExA, (uint32_t * major_version), (override));
   MOCK_METHOD(uint32_t, NetWkstaGetInfo,

@@ -29,6 +29,7 @@ class CapturingSystem : public ForwardingSystem {
   void WriteStderr(std::string_view bytes) override { err.append(bytes); }
   uint32_t GetTempPathA(uint32_t size, char* buffer) override;
   std::string AccountName() override { return "tester"; }
+  std::string HostName() override { return "testhost"; }
   void SetCurrentThreadBelowNormalPriority() override {}
   // Runs in the test process leave its signals alone.
   std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
