@@ -6,6 +6,7 @@
 #include "actions/message.h"
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
+#include "machine/scheduled_shutdown.h"
 #include "machine/sleep.h"
 #include "sessions/server_command.h"
 #include "sessions/session_listing.h"
@@ -41,6 +42,9 @@ constexpr std::array kCommands = {
     Command{"/SLEEP", machine::SleepCommand},
     Command{"/SERVER", sessions::ServerCommand},
     Command{"/LOGOFFDISCONNECTED", actions::LogoffDisconnectedCommand},
+    Command{"/REBOOTIN", machine::ScheduledShutdownCommand},
+    Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
+    Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
 };
 
 }  // namespace

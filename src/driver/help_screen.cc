@@ -126,8 +126,7 @@ constexpr std::string_view kBeforeTempDirectory[] = {
     "   Type SET [enter] and look for the TMP variable.",
 };
 
-// Lines 121 to 134, with the blocks of "/server" and "/logoffdisconnected"
-// after line 129.
+// Lines 121 to 134, with the blocks of the farm commands after line 129.
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -151,6 +150,18 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Sessions that are not disconnected are left alone.",
     "   Errorlevels as with /logoff.",
     "",
+    "/rebootin minutes message",
+    "/shutdownin minutes message",
+    "   The terminal server restarts or shuts down by itself after 1 to 14400 minutes.",
+    "   Windows shows the message (up to 512 characters, \"\" for none) and the time",
+    "   left to the users of the server.",
+    "   Sessions still open when the time is up are logged off without asking.",
+    "   Can only be done by members of Administrators",
+    "   After /server, the countdown runs on that server.",
+    "",
+    "/abortshutdown",
+    "   Cancels the restart or shutdown countdown of the terminal server.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -159,7 +170,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 12);
 
 }  // namespace
 

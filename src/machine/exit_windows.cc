@@ -5,13 +5,10 @@
 
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
+#include "state/error_text.h"
 
 namespace quillmarsh::machine {
 namespace {
-
-// ERROR_INVALID_FUNCTION, reported when ExitWindowsEx fails without an
-// error code or ends in an exception, so that a failure never reads as 0.
-constexpr uint32_t kUnexpectedFailure = 1;
 
 constexpr uint32_t kRemoteRestart = platform::kShutdownForceOthers | platform::kShutdownRestart;
 constexpr uint32_t kRemotePowerOff = platform::kShutdownForceOthers | platform::kShutdownPowerOff;
@@ -24,8 +21,8 @@ constexpr std::array kRequests = {
     ExitWindowsRequest{"/LOGOFFME", false, kEwxLogoff, 0},
 };
 
-// Best effort: without the privilege Windows refuses the request itself,
-// and that refusal is what gets reported.
+}  // namespace
+
 void EnableShutdownPrivilege(platform::TerminalServer& server) {
   try {
     TokenHandle token(server);
@@ -46,7 +43,7 @@ void EnableShutdownPrivilege(platform::TerminalServer& server) {
   }
 }
 
-void Report(State& state, uint32_t result) {
+void ReportShutdownRequest(State& state, uint32_t result) {
   if (result == 0) {
     state.LogInfo(state.CurrentCommand);
     state.PrintLine(state.CurrentCommand);
@@ -55,7 +52,14 @@ void Report(State& state, uint32_t result) {
   state.ReportRefusal(state.CurrentCommand, result);
 }
 
-}  // namespace
+bool RefuseUnlessAdministrator(State& state) {
+  if (IsElevatedAdministrator(state.Server, state.OsMajorVersion)) return false;
+  state.LogError("Not an Administrator");
+  state.PrintBannerBlock();
+  state.PrintLine("Cannot be done. User " + state.UserName +
+                  " has no (elevated) Administrator rights");
+  return true;
+}
 
 std::span<const ExitWindowsRequest> ExitWindowsRequests() { return kRequests; }
 
@@ -63,8 +67,7 @@ uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags) {
   EnableShutdownPrivilege(server);
   try {
     if (server.ExitWindowsEx(flags, kShutdownReason)) return 0;
-    const uint32_t error = server.GetLastError();
-    return error != 0 ? error : kUnexpectedFailure;
+    return FailureCode(server.GetLastError());
   } catch (...) {
     return kUnexpectedFailure;
   }
@@ -84,16 +87,11 @@ void ExitWindowsCommand(State& state) {
     if (request.word != state.CurrentCommand) continue;
     if (request.remote_flags != 0 && state.TargetServer.remote()) {
       state.LogInfo("servername: " + state.TargetServer.name());
-      Report(state,
-             RequestRemoteShutdown(state.Server, state.TargetServer.name(), request.remote_flags));
-    } else if (request.administrator_check &&
-               !IsElevatedAdministrator(state.Server, state.OsMajorVersion)) {
-      state.LogError("Not an Administrator");
-      state.PrintBannerBlock();
-      state.PrintLine("Cannot be done. User " + state.UserName +
-                      " has no (elevated) Administrator rights");
+      ReportShutdownRequest(state, RequestRemoteShutdown(state.Server, state.TargetServer.name(),
+                                                         request.remote_flags));
+    } else if (request.administrator_check && RefuseUnlessAdministrator(state)) {
     } else {
-      Report(state, RequestExitWindows(state.Server, request.flags));
+      ReportShutdownRequest(state, RequestExitWindows(state.Server, request.flags));
     }
     break;
   }

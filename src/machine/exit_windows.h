@@ -34,6 +34,19 @@ struct ExitWindowsRequest {
 // elsewhere are applications closed without being asked.
 std::span<const ExitWindowsRequest> ExitWindowsRequests();
 
+// Enables SeShutdownPrivilege in the process token as far as it can. Best
+// effort: without the privilege Windows refuses the request itself, and that
+// refusal is what gets reported.
+void EnableShutdownPrivilege(platform::TerminalServer& server);
+
+// The command word as the result: an info line and a console line, or for
+// a nonzero `result` the word and the error text as a refusal.
+void ReportShutdownRequest(State& state, uint32_t result);
+
+// Reports the refusal and returns true unless the caller is an elevated
+// administrator.
+bool RefuseUnlessAdministrator(State& state);
+
 // Enables the shutdown privilege as far as it can, then calls ExitWindowsEx.
 // 0 when Windows accepted the request, otherwise its error code.
 uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags);

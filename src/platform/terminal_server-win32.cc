@@ -63,6 +63,9 @@ static_assert(WTS_CURRENT_SESSION == kCurrentSession);
 static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
 static_assert(SHUTDOWN_RESTART == kShutdownRestart);
 static_assert(SHUTDOWN_POWEROFF == kShutdownPowerOff);
+static_assert(ERROR_SHUTDOWN_IN_PROGRESS == kErrorShutdownInProgress);
+static_assert(ERROR_NO_SHUTDOWN_IN_PROGRESS == kErrorNoShutdownInProgress);
+static_assert(ERROR_TIMEOUT == kErrorTimeout);
 static_assert(ComputerNameNetBIOS == kComputerNameNetBios);
 static_assert(ComputerNameDnsHostname == kComputerNameDnsHostname);
 static_assert(ComputerNameDnsFullyQualified == kComputerNameDnsFullyQualified);
@@ -83,6 +86,9 @@ using WTSOpenServerAFunction = HANDLE(WINAPI*)(LPSTR server_name);
 using WTSCloseServerFunction = void(WINAPI*)(HANDLE server);
 using InitiateShutdownAFunction = DWORD(WINAPI*)(LPSTR machine, LPSTR message, DWORD grace_period,
                                                  DWORD flags, DWORD reason);
+using InitiateShutdownWFunction = DWORD(WINAPI*)(LPWSTR machine, LPWSTR message, DWORD grace_period,
+                                                 DWORD flags, DWORD reason);
+using AbortSystemShutdownWFunction = BOOL(WINAPI*)(LPWSTR machine);
 
 template <typename Function>
 Function FindFunction(HMODULE module, const char* name) {
@@ -163,6 +169,8 @@ class WindowsTerminalServer : public TerminalServer {
         wts_open_server_(wtsapi32_, "WTSOpenServerA"),
         wts_close_server_(wtsapi32_, "WTSCloseServer"),
         initiate_shutdown_(advapi32_, "InitiateShutdownA"),
+        initiate_shutdown_w_(advapi32_, "InitiateShutdownW"),
+        abort_system_shutdown_(advapi32_, "AbortSystemShutdownW"),
         get_token_information_(advapi32_, "GetTokenInformation"),
         net_wksta_get_info_(netapi32_, "NetWkstaGetInfo"),
         net_api_buffer_free_(netapi32_, "NetApiBufferFree") {}
@@ -381,6 +389,19 @@ class WindowsTerminalServer : public TerminalServer {
                     reason);
   }
 
+  uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
+                             uint32_t grace_period, uint32_t flags, uint32_t reason) override {
+    InitiateShutdownWFunction function = initiate_shutdown_w_.get();
+    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    return function(WideText(machine), WideText(message), grace_period, flags, reason);
+  }
+
+  bool AbortSystemShutdownW(const char16_t* machine) override {
+    AbortSystemShutdownWFunction function = abort_system_shutdown_.get();
+    if (function == nullptr) return Missing();
+    return function(WideText(machine)) != FALSE;
+  }
+
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   uint32_t UtcMillisecondsOfDay() override {
@@ -403,6 +424,8 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<WTSOpenServerAFunction> wts_open_server_;
   LateBound<WTSCloseServerFunction> wts_close_server_;
   LateBound<InitiateShutdownAFunction> initiate_shutdown_;
+  LateBound<InitiateShutdownWFunction> initiate_shutdown_w_;
+  LateBound<AbortSystemShutdownWFunction> abort_system_shutdown_;
   LateBound<GetTokenInformationFunction> get_token_information_;
   LateBound<NetWkstaGetInfoFunction> net_wksta_get_info_;
   LateBound<NetApiBufferFreeFunction> net_api_buffer_free_;

@@ -49,6 +49,9 @@ inline constexpr uint32_t kErrorNoSuchSession = 7022;
 inline constexpr uint32_t kErrorProcNotFound = 127;
 inline constexpr uint32_t kErrorBadNetPath = 53;
 inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
+inline constexpr uint32_t kErrorShutdownInProgress = 1115;
+inline constexpr uint32_t kErrorNoShutdownInProgress = 1116;
+inline constexpr uint32_t kErrorTimeout = 1460;
 
 // InitiateShutdownA flags.
 inline constexpr uint32_t kShutdownForceOthers = 0x01;
@@ -165,6 +168,12 @@ class TerminalServer {
   // accepted the request, otherwise the error code.
   virtual uint32_t InitiateShutdownA(const char* machine, const char* message,
                                      uint32_t grace_period, uint32_t flags, uint32_t reason) = 0;
+  // advapi32 InitiateShutdownW and AbortSystemShutdownW, bound at run time;
+  // a null machine is this one. InitiateShutdownW answers as
+  // InitiateShutdownA does.
+  virtual uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
+                                     uint32_t grace_period, uint32_t flags, uint32_t reason) = 0;
+  virtual bool AbortSystemShutdownW(const char16_t* machine) = 0;
 
   // The one-second waits of "/SLEEP".
   virtual void Sleep(uint32_t milliseconds) = 0;

@@ -42,8 +42,10 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {122, "The data area passed to a system call is too small.\r\n"},
       {1008, "An attempt was made to reference a token that does not exist.\r\n"},
       {1115, "A system shutdown is in progress.\r\n"},
+      {1116, "Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
       {1313, "A specified privilege does not exist.\r\n"},
       {1314, "A required privilege is not held by the client.\r\n"},
+      {1460, "This operation returned because the timeout period expired.\r\n"},
       {1722, "The RPC server is unavailable.\r\n"},
       {7022, "The specified session cannot be found.\r\n"},
   };
@@ -151,7 +153,9 @@ class SimulatedServer : public TerminalServer {
     remote_.reserve(server_.servers.size());
     for (const SimulatedRemoteServer& remote : server_.servers) {
       remote_.emplace_back(remote.sessions);
+      remote_countdowns_.push_back(Countdown{remote.shutdown_pending});
     }
+    local_countdown_ = server_.shutdown_pending;
   }
 
   ~SimulatedServer() override {
@@ -469,6 +473,32 @@ class SimulatedServer : public TerminalServer {
     return error;
   }
 
+  uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
+                             uint32_t grace_period, uint32_t flags, uint32_t reason) override {
+    JournalEntry entry = Call("InitiateShutdownW");
+    JournalMachine(entry, machine);
+    if (entry.active()) entry["message"] = Utf16ToUtf8(message != nullptr ? message : u"");
+    entry["grace"] = grace_period;
+    entry["flags"] = flags;
+    entry["reason"] = reason;
+    const Machine target = MachineNamed(machine);
+    uint32_t error = target.error != 0 ? target.error : target.initiate_error;
+    if (error == 0 && *target.countdown) error = kErrorShutdownInProgress;
+    if (error == 0) *target.countdown = grace_period > 0;
+    Finish(entry, error);
+    return error;
+  }
+
+  bool AbortSystemShutdownW(const char16_t* machine) override {
+    JournalEntry entry = Call("AbortSystemShutdownW");
+    JournalMachine(entry, machine);
+    const Machine target = MachineNamed(machine);
+    uint32_t error = target.error != 0 ? target.error : target.abort_error;
+    if (error == 0 && !*target.countdown) error = kErrorNoShutdownInProgress;
+    if (error == 0) *target.countdown = false;
+    return Finish(entry, error);
+  }
+
   void Sleep(uint32_t milliseconds) override {
     JournalEntry entry = Call("Sleep");
     entry["ms"] = milliseconds;
@@ -576,6 +606,36 @@ class SimulatedServer : public TerminalServer {
     return Finish(entry, error);
   }
 
+  static void JournalMachine(JournalEntry& entry, const char16_t* machine) {
+    if (!entry.active()) return;
+    if (machine == nullptr) {
+      entry["machine"] = nullptr;
+    } else {
+      entry["machine"] = Utf16ToUtf8(machine);
+    }
+  }
+
+  // What a shutdown request for a machine reaches: its countdown and its
+  // failures, or the error every request fails with.
+  struct Machine {
+    bool* countdown = nullptr;
+    uint32_t initiate_error = 0;
+    uint32_t abort_error = 0;
+    uint32_t error = 0;
+  };
+
+  // Null names this machine.
+  Machine MachineNamed(const char16_t* machine) {
+    if (!server_.terminal_services) return {nullptr, 0, 0, kErrorCallNotImplemented};
+    if (machine == nullptr) {
+      return {&local_countdown_, server_.initiate_shutdown_error, server_.abort_error, 0};
+    }
+    const std::optional<size_t> remote = RemoteNamed(Utf16ToUtf8(machine));
+    if (!remote) return {nullptr, 0, 0, kErrorBadNetPath};
+    const SimulatedRemoteServer& other = server_.servers[*remote];
+    return {&remote_countdowns_[*remote].pending, other.shutdown_error, other.abort_error, 0};
+  }
+
   bool OpenToken(std::optional<SimulatedToken>& token, uint32_t error, Handle* handle) {
     if (!token) {
       *handle = nullptr;
@@ -593,6 +653,12 @@ class SimulatedServer : public TerminalServer {
   SessionSet local_;
   std::vector<SessionSet> remote_;
   std::vector<OpenedHandle> handles_;
+  // Whether a restart or power-off countdown runs on a machine.
+  struct Countdown {
+    bool pending = false;
+  };
+  bool local_countdown_ = false;
+  std::vector<Countdown> remote_countdowns_;
 };
 
 }  // namespace

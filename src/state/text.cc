@@ -68,4 +68,16 @@ std::optional<uint32_t> ParseWholeNumber(std::string_view text) {
 
 uint32_t WholeNumberOrZero(std::string_view text) { return ParseWholeNumber(text).value_or(0); }
 
+std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low, uint32_t high) {
+  text = Trim(text);
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
 }  // namespace quillmarsh

@@ -17,6 +17,9 @@ std::string UpperAscii(std::string_view text);
 // after "$", "x", "X", "0x" or "0X"), its bits read as unsigned. Empty
 // text, other characters and overflow give nullopt.
 std::optional<uint32_t> ParseWholeNumber(std::string_view text);
+// The trimmed text as decimal digits only, 1 to 10 of them, with a value
+// from `low` to `high`; nullopt otherwise.
+std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low, uint32_t high);
 // ParseWholeNumber, with 0 for a failure.
 uint32_t WholeNumberOrZero(std::string_view text);
 

@@ -72,6 +72,11 @@ class MockTerminalServer : public platform::TerminalServer {
               (const char* machine, const char* message, uint32_t grace_period, uint32_t flags,
                uint32_t reason),
               (override));
+  MOCK_METHOD(uint32_t, InitiateShutdownW,
+              (const char16_t* machine, const char16_t* message, uint32_t grace_period,
+               uint32_t flags, uint32_t reason),
+              (override));
+  MOCK_METHOD(bool, AbortSystemShutdownW, (const char16_t* machine), (override));
   MOCK_METHOD(void, Sleep, (uint32_t milliseconds), (override));
   MOCK_METHOD(uint32_t, UtcMillisecondsOfDay, (), (override));
 };
