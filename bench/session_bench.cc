@@ -5,9 +5,9 @@
 #include <string>
 
 #include "driver/program.h"
-#include "simulated/simulated_server.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
+#include "simulated/simulated_server.h"
 #include "state/state.h"
 #include "test_support.h"
 
@@ -34,10 +34,11 @@ void RunCommand(benchmark::State& bench, CommandHandler handler,
                 std::vector<std::string> arguments) {
   const int64_t sessions = bench.range(0);
   std::string error;
-  auto server = simulated::CreateSimulatedServer(ServerWith(sessions), nullptr, "bench", &error);
+  std::shared_ptr<platform::TerminalServer> server =
+      simulated::CreateSimulatedServer(ServerWith(sessions), nullptr, "bench", &error);
   test::CapturingSystem system;
   for (auto _ : bench) {
-    State state(arguments, *server, system);
+    State state(arguments, server, system);
     state.CurrentCommand = arguments[1];
     handler(state);
     benchmark::DoNotOptimize(state.ErrorLevel);

@@ -25,11 +25,13 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
-rem /LOGOFFDISCONNECTED *ALL logs off every session in the state
+rem /LOGOFFDISCONNECTED *ALL logs off every session of a user in the state
 rem Disconnected and prints one line per session: "Logoff OK: DOMAIN\user",
 rem or "Logoff Not OK: DOMAIN\user" and the reason underneath. It never logs
-rem off the session that runs this batch file. Its Errorlevel is that of the
-rem last session; the lines tell about every one.
+rem off the session that runs this batch file, passes over sessions without a
+rem user (such as the services session) and leaves alone a user who has come
+rem back in the meantime. Its Errorlevel is that of the last session; the
+rem lines tell about every one.
 set "OUT=%TEMP%\quillmarsh-logoff-%RANDOM%.txt"
 "%QM%" /LOGFILE /LOGOFFDISCONNECTED *ALL > "%OUT%"
 set RESULT=0
@@ -46,9 +48,5 @@ exit /b %RESULT%
 rem One line of the output, in LINE.
 :result
 if "%LINE:~0,11%"=="Logoff OK: " if %RESULT% EQU 0 set RESULT=2
-if not "%LINE:~0,15%"=="Logoff Not OK: " goto :eof
-rem A session without a user ("\" or "DOMAIN\" after the colon), such as the
-rem services session, cannot be logged off and does not count.
-if "%LINE:~-1%"=="\" goto :eof
-set RESULT=1
+if "%LINE:~0,15%"=="Logoff Not OK: " set RESULT=1
 goto :eof

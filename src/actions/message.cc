@@ -42,6 +42,7 @@ void MessageCommand(State& state) {
     options.enumeration_failure_tag = "Error 5a";
     options.lookup_failure_tag = "Error 5b";
     options.on_match = [&state, &message](const sessions::LookedUpSession& session) {
+      if (state.SessionEnded) return;
       uint32_t response = 0;
       const bool sent = state.Server.WTSSendMessageW(
           state.TargetServer.handle(), session.record.SessionId, kTitle.data(),

@@ -1,10 +1,13 @@
 #include "actions/session_action.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "platform/session_states.h"
 #include "sessions/session_scan.h"
+#include "sessions/wts_buffer.h"
+#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::actions {
@@ -28,6 +31,12 @@ struct SessionAction {
   std::string_view refused_prefix;
   std::string_view enumeration_failure_tag;
   std::string_view lookup_failure_tag;
+  // "*ALL" passes over sessions without a user, such as the services
+  // session, which is always disconnected and can never be logged off.
+  bool all_means_users = false;
+  // The state is read again right before the call: a user who came back
+  // since the enumeration is left alone.
+  bool recheck_state = false;
 };
 
 constexpr SessionAction kDisconnect = {
@@ -74,11 +83,31 @@ constexpr SessionAction kLogoffDisconnected = {
     "Logoff Not OK: ",
     "Error 2a",
     "Error 2b",
+    true,
+    true,
 };
+
+// Whether the session is still in `expected_state`; logs why not.
+bool StillInState(State& state, const sessions::LookedUpSession& session, uint32_t expected_state) {
+  sessions::WtsBuffer<char> answer(state.Server);
+  uint32_t bytes = 0;
+  if (!state.Server.WTSQuerySessionInformationA(
+          state.TargetServer.handle(), session.record.SessionId, platform::kWtsConnectState,
+          answer.address(), &bytes)) {
+    state.LogError(SystemErrorText(state.Server, state.Server.GetLastError()));
+    return false;
+  }
+  uint32_t now = expected_state + 1;
+  if (answer.get() != nullptr && bytes >= sizeof now) std::memcpy(&now, answer.get(), sizeof now);
+  if (now == expected_state) return true;
+  state.LogInfo("Reconnected: " + sessions::SessionName(session));
+  return false;
+}
 
 // Calls the action on one session and reports it: log, console, Errorlevel.
 void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t session_id,
            std::string_view done, std::string_view refused) {
+  if (state.SessionEnded) return;
   const bool succeeded = (state.Server.*action.call)(server, session_id, false);
   if (succeeded) {
     state.LogInfo(done);
@@ -110,8 +139,11 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.target = target;
       options.enumeration_failure_tag = action.enumeration_failure_tag;
       options.lookup_failure_tag = action.lookup_failure_tag;
-      options.on_match = [&state, &action](const sessions::LookedUpSession& session) {
+      const bool all = UpperAscii(target) == "*ALL";
+      options.on_match = [&state, &action, all](const sessions::LookedUpSession& session) {
         if (action.only_state != kAnyState && session.record.State != action.only_state) return;
+        if (action.all_means_users && all && session.user.empty()) return;
+        if (action.recheck_state && !StillInState(state, session, action.only_state)) return;
         const std::string name = sessions::SessionName(session);
         ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,
               std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name);

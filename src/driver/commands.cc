@@ -41,6 +41,7 @@ constexpr std::array kCommands = {
     Command{"/LOGOFFME", machine::ExitWindowsCommand},
     Command{"/SLEEP", machine::SleepCommand},
     Command{"/SERVER", sessions::ServerCommand},
+    Command{"/SERVERTIMEOUT", sessions::ServerTimeoutCommand},
     Command{"/LOGOFFDISCONNECTED", actions::LogoffDisconnectedCommand},
     Command{"/REBOOTIN", machine::ScheduledShutdownCommand},
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},

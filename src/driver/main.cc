@@ -1,4 +1,6 @@
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/program.h"
@@ -10,11 +12,13 @@ int main(int argc, char** argv) {
   quillmarsh::platform::LoadLibrariesFromSystemFolderOnly();
   auto system = quillmarsh::platform::CreateSystem();
   std::string error;
-  auto server = quillmarsh::platform::CreateTerminalServer(*system, &error);
+  // Shared: a server check still under way at the end keeps it alive.
+  std::shared_ptr<quillmarsh::platform::TerminalServer> server =
+      quillmarsh::platform::CreateTerminalServer(*system, &error);
   if (!server) {
     system->WriteStderr(error + "\n");
     return 255;
   }
-  return quillmarsh::RunProgram(quillmarsh::platform::ProgramArguments(argc, argv), *server,
-                                *system);
+  return quillmarsh::RunProgram(quillmarsh::platform::ProgramArguments(argc, argv),
+                                std::move(server), *system);
 }

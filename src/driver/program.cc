@@ -1,5 +1,6 @@
 #include "driver/program.h"
 
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -51,7 +52,10 @@ void StartUpUnits(State& state) {
 class EndOfSessionLogCloser {
  public:
   // Before the log's thread starts: it inherits what the handler needs.
-  void Install(platform::System& system) {
+  // `session_ended` is set first, so that nothing new starts while the log
+  // closes and the process ends.
+  void Install(platform::System& system, std::atomic<bool>* session_ended) {
+    session_ended_ = session_ended;
     handler_ = system.InstallEndOfSessionHandler([this] { CloseLog(); });
   }
   void Publish(log::LogWriter* log) {
@@ -66,6 +70,7 @@ class EndOfSessionLogCloser {
 
  private:
   void CloseLog() {
+    session_ended_->store(true);
     std::lock_guard lock(mutex_);
     if (log_ == nullptr) return;
     try {
@@ -75,6 +80,7 @@ class EndOfSessionLogCloser {
   }
 
   std::mutex mutex_;
+  std::atomic<bool>* session_ended_ = nullptr;
   log::LogWriter* log_ = nullptr;
   std::unique_ptr<platform::EndOfSessionHandler> handler_;
 };
@@ -92,7 +98,7 @@ void OpenLog(State& state, EndOfSessionLogCloser& end_of_session) {
     options.direct = false;
     options.own_session_id = state.OwnSessionId;
     platform::TerminalServer& server = state.Server;
-    end_of_session.Install(state.System);
+    end_of_session.Install(state.System, &state.SessionEnded);
     state.Log = std::make_unique<log::LogWriter>(
         state.System, [&server](uint32_t code) { return SystemErrorText(server, code); },
         std::move(options));
@@ -117,7 +123,7 @@ void RunCommandLoop(State& state, EndOfSessionLogCloser& end_of_session) {
   state.CommandCount = 0;
   if (SwitchPresent(state, "logfile")) OpenLog(state, end_of_session);
   while (state.ParamCount() >= state.ArgIndex && !state.StopRequested &&
-         state.CommandCount < kMaxPasses) {
+         state.CommandCount < kMaxPasses && !state.SessionEnded) {
     ++state.CommandCount;
     state.CurrentCommand = UpperAscii(state.ParamStr(state.ArgIndex));
     CommandHandler handler = nullptr;
@@ -154,7 +160,16 @@ void CloseLog(State& state, EndOfSessionLogCloser& end_of_session) {
 
 int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& server,
                platform::System& system) {
-  State state(std::move(arguments), server, system);
+  // Not owned: an empty owner with the server's address.
+  return RunProgram(std::move(arguments),
+                    std::shared_ptr<platform::TerminalServer>(std::shared_ptr<void>(), &server),
+                    system);
+}
+
+int RunProgram(std::vector<std::string> arguments,
+               std::shared_ptr<platform::TerminalServer> shared_server, platform::System& system) {
+  platform::TerminalServer& server = *shared_server;
+  State state(std::move(arguments), std::move(shared_server), system);
   // Released before the state, whatever happens.
   EndOfSessionLogCloser end_of_session;
   StartUpUnits(state);

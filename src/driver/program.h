@@ -2,6 +2,7 @@
 // command loop, and the end. Returns the exit code.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,12 @@
 
 namespace quillmarsh {
 
+// `server` is shared with a server check that may still be under way when
+// the run ends; the process then ends without waiting for it.
+int RunProgram(std::vector<std::string> arguments, std::shared_ptr<platform::TerminalServer> server,
+               platform::System& system);
+
+// For a server that outlives the run for certain.
 int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& server,
                platform::System& system);
 

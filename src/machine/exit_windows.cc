@@ -52,6 +52,12 @@ void ReportShutdownRequest(State& state, uint32_t result) {
   state.ReportRefusal(state.CurrentCommand, result);
 }
 
+uint32_t AskRemoteServer(State& state, const std::function<uint32_t()>& request) {
+  state.LogInfo("servername: " + state.TargetServer.name());
+  if (state.TargetServer.error() != 0) return state.TargetServer.error();
+  return request();
+}
+
 bool RefuseUnlessAdministrator(State& state) {
   if (IsElevatedAdministrator(state.Server, state.OsMajorVersion)) return false;
   state.LogError("Not an Administrator");
@@ -86,11 +92,13 @@ void ExitWindowsCommand(State& state) {
   for (const ExitWindowsRequest& request : kRequests) {
     if (request.word != state.CurrentCommand) continue;
     if (request.remote_flags != 0 && state.TargetServer.remote()) {
-      state.LogInfo("servername: " + state.TargetServer.name());
-      ReportShutdownRequest(state, RequestRemoteShutdown(state.Server, state.TargetServer.name(),
-                                                         request.remote_flags));
+      ReportShutdownRequest(state, AskRemoteServer(state, [&state, &request] {
+                              return RequestRemoteShutdown(state.Server, state.TargetServer.name(),
+                                                           request.remote_flags);
+                            }));
     } else if (request.administrator_check && RefuseUnlessAdministrator(state)) {
-    } else {
+    } else if (!state.SessionEnded) {
+      // (The session may have ended during the administrator check.)
       ReportShutdownRequest(state, RequestExitWindows(state.Server, request.flags));
     }
     break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,11 @@ void EnableShutdownPrivilege(platform::TerminalServer& server);
 // The command word as the result: an info line and a console line, or for
 // a nonzero `result` the word and the error text as a refusal.
 void ReportShutdownRequest(State& state, uint32_t result);
+
+// A request to the remote server the session commands address: logs its
+// name, then the result of `request`, or without a call the error of a
+// server that could not be reached.
+uint32_t AskRemoteServer(State& state, const std::function<uint32_t()>& request);
 
 // Reports the refusal and returns true unless the caller is an elevated
 // administrator.

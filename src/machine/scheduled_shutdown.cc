@@ -1,5 +1,6 @@
 #include "machine/scheduled_shutdown.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,9 +23,29 @@ constexpr ScheduledRequest kScheduledRequests[] = {
     {"/SHUTDOWNIN", platform::kShutdownForceOthers | platform::kShutdownPowerOff, "Power-off in "},
 };
 
-// The request goes to the server the session commands address; a remote
-// one that could not be reached is not asked again.
-void LogRemoteServer(State& state) { state.LogInfo("servername: " + state.TargetServer.name()); }
+// Here: the same administrator check as "/REBOOT" and the shutdown
+// privilege, then `request`. On another server: `request`, which that
+// server decides on itself.
+void Ask(State& state, bool administrator_check, const std::function<uint32_t()>& request) {
+  if (state.TargetServer.remote()) {
+    ReportShutdownRequest(state, AskRemoteServer(state, request));
+    return;
+  }
+  if (administrator_check && RefuseUnlessAdministrator(state)) return;
+  if (state.SessionEnded) return;
+  EnableShutdownPrivilege(state.Server);
+  ReportShutdownRequest(state, request());
+}
+
+// The machine the request goes to: null for this one.
+struct MachineName {
+  explicit MachineName(State& state)
+      : remote(state.TargetServer.remote()),
+        name(state.System.AnsiToUtf16(state.TargetServer.name())) {}
+  const char16_t* get() const { return remote ? name.c_str() : nullptr; }
+  bool remote;
+  std::u16string name;
+};
 
 }  // namespace
 
@@ -46,34 +67,23 @@ void ScheduledShutdownCommand(State& state) {
     state.StopRequested = true;
     return;
   }
-  const bool remote = state.TargetServer.remote();
-  if (remote) {
-    LogRemoteServer(state);
-  } else if (RefuseUnlessAdministrator(state)) {
-    return;
-  } else {
-    EnableShutdownPrivilege(state.Server);
-  }
-  state.LogInfo(std::string(request->announcement) + std::to_string(*minutes) +
-                " minutes: " + message);
-  const std::u16string machine = state.System.AnsiToUtf16(state.TargetServer.name());
-  const uint32_t result =
-      state.Server.InitiateShutdownW(remote ? machine.c_str() : nullptr, wide_message.c_str(),
-                                     *minutes * 60, request->flags, kShutdownReason);
-  ReportShutdownRequest(state, result);
+  Ask(state, true, [&state, &request, &minutes, &message, &wide_message] {
+    state.LogInfo(std::string(request->announcement) + std::to_string(*minutes) +
+                  " minutes: " + message);
+    const MachineName machine(state);
+    return state.Server.InitiateShutdownW(machine.get(), wide_message.c_str(), *minutes * 60,
+                                          request->flags, kShutdownReason);
+  });
 }
 
 void AbortShutdownCommand(State& state) {
   ++state.ArgIndex;
-  const bool remote = state.TargetServer.remote();
-  if (remote) {
-    LogRemoteServer(state);
-  } else {
-    EnableShutdownPrivilege(state.Server);
-  }
-  const std::u16string machine = state.System.AnsiToUtf16(state.TargetServer.name());
-  const bool aborted = state.Server.AbortSystemShutdownW(remote ? machine.c_str() : nullptr);
-  ReportShutdownRequest(state, aborted ? 0 : FailureCode(state.Server.GetLastError()));
+  Ask(state, false, [&state] {
+    const MachineName machine(state);
+    return state.Server.AbortSystemShutdownW(machine.get())
+               ? 0
+               : FailureCode(state.Server.GetLastError());
+  });
 }
 
 }  // namespace quillmarsh::machine

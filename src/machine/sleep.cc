@@ -12,7 +12,7 @@ constexpr uint32_t kOneSecond = 1000;
 void Wait(State& state, uint32_t seconds) {
   state.LogInfo("Sleep: " + std::to_string(seconds));
   state.PrintLine("Sleep: " + std::to_string(seconds));
-  for (uint32_t i = 0; i < seconds; ++i) {
+  for (uint32_t i = 0; i < seconds && !state.SessionEnded; ++i) {
     state.System.WriteStdout(".");
     // The dot shows at once, so the wait can be watched.
     state.System.FlushStdout();

@@ -18,6 +18,10 @@
 #undef CreateEvent
 #undef OpenEvent
 
+#include "platform/system_library-win32.h"
+#undef CreateEvent
+#undef OpenEvent
+
 // The program splits its own command line (ProgramArguments); the
 // runtime's start-up must not look for files matching "*" or "?" for an
 // argv that nobody reads.
@@ -371,13 +375,34 @@ std::vector<std::string> ProgramArguments(int, char**) {
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<Win32System>(); }
 
+namespace {
+
+// Looked up, not imported: Windows without the function (Vista, and 7
+// without its loader update) would refuse to start the program.
+FARPROC SetDefaultDllDirectoriesAddress() {
+  return ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+}
+
+}  // namespace
+
+bool SystemKnowsSearchFlags() { return SetDefaultDllDirectoriesAddress() != nullptr; }
+
+HMODULE LoadSystemLibrary(const wchar_t* name, bool search_flags) {
+  if (search_flags) return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  std::wstring path(folder, length);
+  if (path.back() != L'\\') path += L'\\';
+  path += name;
+  // The library's own dependencies are then looked up in its folder first.
+  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 void LoadLibrariesFromSystemFolderOnly() {
-  // Looked up, not imported: Windows without the function (Vista, and 7
-  // without its loader update) would refuse to start the program.
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  const FARPROC address =
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  const FARPROC address = SetDefaultDllDirectoriesAddress();
   if (address == nullptr) return;
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   // Through void (*)(), which converts to every function pointer type.
   reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
       LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/system.h"
@@ -14,6 +15,9 @@
 // These need <windows.h> first.
 #include <lm.h>
 #include <wtsapi32.h>
+#undef FormatMessage
+
+#include "platform/system_library-win32.h"
 #undef FormatMessage
 
 namespace quillmarsh::platform {
@@ -79,6 +83,7 @@ using WTSSendMessageWFunction = decltype(&::WTSSendMessageW);
 using WTSDisconnectSessionFunction = decltype(&::WTSDisconnectSession);
 using WTSLogoffSessionFunction = decltype(&::WTSLogoffSession);
 using ProcessIdToSessionIdFunction = decltype(&::ProcessIdToSessionId);
+using ExitWindowsExFunction = BOOL(WINAPI*)(UINT flags, DWORD reason);
 using GetTokenInformationFunction = decltype(&::GetTokenInformation);
 using NetWkstaGetInfoFunction = decltype(&::NetWkstaGetInfo);
 using NetApiBufferFreeFunction = decltype(&::NetApiBufferFree);
@@ -98,46 +103,63 @@ Function FindFunction(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-// A library loaded from the System32 folder only, released when the program
-// ends. A copy of the same name beside the program or in the current folder
-// is never looked at: the program runs elevated from folders that others
-// may be able to write to. Null when the library is missing.
+// A library loaded from the System32 folder only, on the first use of one of
+// its functions, and kept until the process ends. A copy of the same name
+// beside the program or in the current folder is never looked at: the
+// program runs elevated from folders that others may be able to write to.
+// Loading it late spares every run the set-up of libraries it does not use
+// (user32 and the window system, for one).
 class Library {
  public:
-  explicit Library(const wchar_t* name)
-      : module_(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
-  ~Library() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
+  explicit Library(const wchar_t* name) : name_(name) {}
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
-  HMODULE get() const { return module_; }
+  // Null when the library is missing; then error() says why.
+  HMODULE get() const {
+    std::call_once(loaded_, [this] {
+      module_ = LoadSystemLibrary(name_, SystemKnowsSearchFlags());
+      if (module_ == nullptr) error_ = ::GetLastError();
+    });
+    return module_;
+  }
+  DWORD error() const { return error_; }
 
  private:
-  HMODULE module_;
+  const wchar_t* name_;
+  mutable std::once_flag loaded_;
+  mutable HMODULE module_ = nullptr;
+  mutable DWORD error_ = 0;
 };
 
 // A function of a Library, looked up by name on its first use; the address
-// found (or its absence) is kept for later calls.
+// found (or its absence) is kept for later calls. Safe from any thread.
 template <typename Function>
 class LateBound {
  public:
   LateBound(const Library& library, const char* name) : library_(library), name_(name) {}
 
   Function get() {
-    if (!looked_up_) {
-      function_ = FindFunction<Function>(library_.get(), name_);
-      looked_up_ = true;
-    }
+    std::call_once(looked_up_, [this] {
+      HMODULE module = library_.get();
+      function_ = FindFunction<Function>(module, name_);
+      if (function_ == nullptr) {
+        error_ =
+            module == nullptr && library_.error() != 0 ? library_.error() : ERROR_PROC_NOT_FOUND;
+      }
+    });
     return function_;
   }
+  // Why get() gave null: the library's load error (126 when it is missing),
+  // or 127 for a function the library lacks.
+  DWORD error() const { return error_; }
 
  private:
   const Library& library_;
   const char* name_;
-  bool looked_up_ = false;
+  std::once_flag looked_up_;
   Function function_ = nullptr;
+  DWORD error_ = 0;
 };
 
 HANDLE ServerHandle(uintptr_t server) { return reinterpret_cast<HANDLE>(server); }
@@ -147,8 +169,9 @@ wchar_t* WideText(const char16_t* text) {
 }
 
 // Answers false with the error a missing function gives.
-bool Missing() {
-  ::SetLastError(ERROR_PROC_NOT_FOUND);
+template <typename Function>
+bool Missing(const LateBound<Function>& function) {
+  ::SetLastError(function.error());
   return false;
 }
 
@@ -158,6 +181,7 @@ class WindowsTerminalServer : public TerminalServer {
       : process_id_to_session_id_(FindFunction<ProcessIdToSessionIdFunction>(
             ::GetModuleHandleA("kernel32.dll"), "ProcessIdToSessionId")),
         advapi32_(L"advapi32.dll"),
+        user32_(L"user32.dll"),
         netapi32_(L"netapi32.dll"),
         wtsapi32_(L"wtsapi32.dll"),
         wts_enumerate_sessions_(wtsapi32_, "WTSEnumerateSessionsA"),
@@ -168,6 +192,7 @@ class WindowsTerminalServer : public TerminalServer {
         wts_logoff_session_(wtsapi32_, "WTSLogoffSession"),
         wts_open_server_(wtsapi32_, "WTSOpenServerA"),
         wts_close_server_(wtsapi32_, "WTSCloseServer"),
+        exit_windows_(user32_, "ExitWindowsEx"),
         initiate_shutdown_(advapi32_, "InitiateShutdownA"),
         initiate_shutdown_w_(advapi32_, "InitiateShutdownW"),
         abort_system_shutdown_(advapi32_, "AbortSystemShutdownW"),
@@ -198,7 +223,7 @@ class WindowsTerminalServer : public TerminalServer {
     if (function == nullptr) {
       *sessions = nullptr;
       *count = 0;
-      return Missing();
+      return Missing(wts_enumerate_sessions_);
     }
     PWTS_SESSION_INFOA records = nullptr;
     DWORD records_count = 0;
@@ -211,7 +236,7 @@ class WindowsTerminalServer : public TerminalServer {
   bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char** buffer, uint32_t* bytes) override {
     WTSQuerySessionInformationAFunction function = wts_query_session_information_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(wts_query_session_information_);
     LPSTR text = *buffer;
     DWORD text_bytes = *bytes;
     const BOOL done = function(ServerHandle(server), session_id,
@@ -230,7 +255,7 @@ class WindowsTerminalServer : public TerminalServer {
                        uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
                        uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
     WTSSendMessageWFunction function = wts_send_message_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(wts_send_message_);
     DWORD answer = response != nullptr ? *response : 0;
     const BOOL done = function(ServerHandle(server), session_id, WideText(title), title_bytes,
                                WideText(message), message_bytes, style, timeout, &answer, wait);
@@ -240,20 +265,20 @@ class WindowsTerminalServer : public TerminalServer {
 
   bool WTSDisconnectSession(uintptr_t server, uint32_t session_id, bool wait) override {
     WTSDisconnectSessionFunction function = wts_disconnect_session_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(wts_disconnect_session_);
     return function(ServerHandle(server), session_id, wait) != FALSE;
   }
 
   bool WTSLogoffSession(uintptr_t server, uint32_t session_id, bool wait) override {
     WTSLogoffSessionFunction function = wts_logoff_session_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(wts_logoff_session_);
     return function(ServerHandle(server), session_id, wait) != FALSE;
   }
 
   uintptr_t WTSOpenServerA(const char* server_name) override {
     WTSOpenServerAFunction function = wts_open_server_.get();
     if (function == nullptr) {
-      Missing();
+      Missing(wts_open_server_);
       return 0;
     }
     return reinterpret_cast<uintptr_t>(function(const_cast<char*>(server_name)));
@@ -266,7 +291,10 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
-    if (process_id_to_session_id_ == nullptr) return Missing();
+    if (process_id_to_session_id_ == nullptr) {
+      ::SetLastError(ERROR_PROC_NOT_FOUND);
+      return false;
+    }
     DWORD session = 0;
     const BOOL done = process_id_to_session_id_(process_id, &session);
     if (done) *session_id = session;
@@ -298,7 +326,7 @@ class WindowsTerminalServer : public TerminalServer {
 
   uint32_t NetWkstaGetInfo(const char16_t* server, uint32_t level, WkstaInfo100** buffer) override {
     NetWkstaGetInfoFunction function = net_wksta_get_info_.get();
-    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    if (function == nullptr) return net_wksta_get_info_.error();
     LPBYTE info = nullptr;
     const NET_API_STATUS status = function(WideText(server), level, &info);
     *buffer = reinterpret_cast<WkstaInfo100*>(info);
@@ -307,7 +335,7 @@ class WindowsTerminalServer : public TerminalServer {
 
   uint32_t NetApiBufferFree(void* buffer) override {
     NetApiBufferFreeFunction function = net_api_buffer_free_.get();
-    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    if (function == nullptr) return net_api_buffer_free_.error();
     return function(buffer);
   }
 
@@ -328,7 +356,7 @@ class WindowsTerminalServer : public TerminalServer {
   bool GetTokenInformation(Handle token, uint32_t information_class, void* information,
                            uint32_t length, uint32_t* return_length) override {
     GetTokenInformationFunction function = get_token_information_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(get_token_information_);
     DWORD returned = 0;
     const BOOL done = function(token, static_cast<TOKEN_INFORMATION_CLASS>(information_class),
                                information, length, &returned);
@@ -378,13 +406,15 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
   bool ExitWindowsEx(uint32_t flags, uint32_t reason) override {
-    return ::ExitWindowsEx(flags, reason) != FALSE;
+    ExitWindowsExFunction function = exit_windows_.get();
+    if (function == nullptr) return Missing(exit_windows_);
+    return function(flags, reason) != FALSE;
   }
 
   uint32_t InitiateShutdownA(const char* machine, const char* message, uint32_t grace_period,
                              uint32_t flags, uint32_t reason) override {
     InitiateShutdownAFunction function = initiate_shutdown_.get();
-    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    if (function == nullptr) return initiate_shutdown_.error();
     return function(const_cast<char*>(machine), const_cast<char*>(message), grace_period, flags,
                     reason);
   }
@@ -392,13 +422,13 @@ class WindowsTerminalServer : public TerminalServer {
   uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
                              uint32_t grace_period, uint32_t flags, uint32_t reason) override {
     InitiateShutdownWFunction function = initiate_shutdown_w_.get();
-    if (function == nullptr) return ERROR_PROC_NOT_FOUND;
+    if (function == nullptr) return initiate_shutdown_w_.error();
     return function(WideText(machine), WideText(message), grace_period, flags, reason);
   }
 
   bool AbortSystemShutdownW(const char16_t* machine) override {
     AbortSystemShutdownWFunction function = abort_system_shutdown_.get();
-    if (function == nullptr) return Missing();
+    if (function == nullptr) return Missing(abort_system_shutdown_);
     return function(WideText(machine)) != FALSE;
   }
 
@@ -413,6 +443,7 @@ class WindowsTerminalServer : public TerminalServer {
  private:
   ProcessIdToSessionIdFunction process_id_to_session_id_;
   Library advapi32_;
+  Library user32_;
   Library netapi32_;
   Library wtsapi32_;
   LateBound<WTSEnumerateSessionsAFunction> wts_enumerate_sessions_;
@@ -423,6 +454,7 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<WTSLogoffSessionFunction> wts_logoff_session_;
   LateBound<WTSOpenServerAFunction> wts_open_server_;
   LateBound<WTSCloseServerFunction> wts_close_server_;
+  LateBound<ExitWindowsExFunction> exit_windows_;
   LateBound<InitiateShutdownAFunction> initiate_shutdown_;
   LateBound<InitiateShutdownWFunction> initiate_shutdown_w_;
   LateBound<AbortSystemShutdownWFunction> abort_system_shutdown_;

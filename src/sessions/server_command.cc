@@ -1,7 +1,10 @@
 #include "sessions/server_command.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 
+#include "state/computer_name.h"
 #include "state/text.h"
 
 namespace quillmarsh::sessions {
@@ -16,8 +19,26 @@ void ServerCommand(State& state) {
     state.StopRequested = true;
   } else {
     state.LogInfo("Server: " + std::string(name));
-    const uint32_t error = state.TargetServer.Switch(name);
+    // This machine by any of its names is the local server, so that the
+    // own session stays known and protected.
+    const bool this_machine = name != "." && NamesThisMachine(state.Server, state.System, name);
+    const uint32_t error = state.TargetServer.Switch(
+        this_machine ? "." : name, std::chrono::seconds(state.ServerTimeoutSeconds));
     if (error != 0) state.ReportRefusal("Server Not OK: " + std::string(name), error);
+  }
+  state.ArgIndex += 2;
+}
+
+void ServerTimeoutCommand(State& state) {
+  std::optional<uint32_t> seconds;
+  if (state.OperandsFollow(1)) {
+    seconds = ParseDecimalInRange(state.ParamStr(state.ArgIndex + 1), 1, kLongestServerTimeout);
+  }
+  if (seconds) {
+    state.ServerTimeoutSeconds = *seconds;
+    state.LogInfo("Server timeout: " + std::to_string(*seconds));
+  } else {
+    state.StopRequested = true;
   }
   state.ArgIndex += 2;
 }

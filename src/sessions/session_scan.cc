@@ -118,8 +118,8 @@ void RunSessionScan(State& state, const ScanOptions& options) {
     state.LogInfo("servername: " + target.name());
     // Without a handle there is nothing to ask; the local server is not
     // asked instead.
-    if (target.open_error() != 0) {
-      LogFailure(state, options.enumeration_failure_tag, target.open_error());
+    if (target.error() != 0) {
+      LogFailure(state, options.enumeration_failure_tag, target.error());
       return;
     }
   }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -54,8 +55,10 @@ const std::map<uint32_t, std::string>& MessageTexts() {
 
 // ---- The simulated calls -------------------------------------------------
 
-// One journal line under construction; without a journal it records
-// nothing, so that a run without one pays nothing for it.
+// One call under way and its journal line under construction. It holds the
+// server's lock, since a server check may call from a thread of its own.
+// Without a journal it records nothing, so that a run without one pays
+// nothing for it.
 class JournalEntry {
  public:
   class Field {
@@ -72,12 +75,19 @@ class JournalEntry {
     const char* key_;
   };
 
+  JournalEntry(bool active, std::mutex& mutex) : lock_(mutex), active_(active) {}
   explicit JournalEntry(bool active) : active_(active) {}
   Field operator[](const char* key) { return Field(active_ ? &json_ : nullptr, key); }
   bool active() const { return active_; }
   const OrderedJson& json() const { return json_; }
 
+  // The line is complete: the lock is no longer needed.
+  void Release() {
+    if (lock_.owns_lock()) lock_.unlock();
+  }
+
  private:
+  std::unique_lock<std::mutex> lock_;
   bool active_;
   OrderedJson json_;
 };
@@ -171,6 +181,7 @@ class SimulatedServer : public TerminalServer {
     }
   }
 
+  // Per thread, as on Windows: a server check reads its own.
   uint32_t GetLastError() override { return last_error_; }
 
   std::string FormatMessage(uint32_t code) override {
@@ -180,6 +191,7 @@ class SimulatedServer : public TerminalServer {
 
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
+    Delay(server);
     JournalEntry entry = Call("WTSEnumerateSessionsA");
     entry["server"] = server;
     entry["reserved"] = reserved;
@@ -208,6 +220,7 @@ class SimulatedServer : public TerminalServer {
 
   bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char** buffer, uint32_t* bytes) override {
+    Delay(server);
     JournalEntry entry = Call("WTSQuerySessionInformationA");
     entry["server"] = server;
     entry["session"] = session_id;
@@ -224,14 +237,22 @@ class SimulatedServer : public TerminalServer {
       error = session->user_error;
     } else if (info_class == kWtsDomainName) {
       error = session->domain_error;
+    } else if (info_class == kWtsConnectState) {
+      error = session->recheck_error;
     } else {
       error = kErrorInvalidParameter;
     }
     if (error == 0) {
-      const std::string& text = info_class == kWtsUserName ? session->user : session->domain;
       auto owned = std::make_unique<Buffer>();
-      owned->text.assign(text.begin(), text.end());
-      owned->text.push_back('\0');
+      if (info_class == kWtsConnectState) {
+        const uint32_t state = session->recheck_state.value_or(session->state);
+        owned->text.resize(sizeof state);
+        std::memcpy(owned->text.data(), &state, sizeof state);
+      } else {
+        const std::string& text = info_class == kWtsUserName ? session->user : session->domain;
+        owned->text.assign(text.begin(), text.end());
+        owned->text.push_back('\0');
+      }
       *buffer = owned->text.data();
       *bytes = static_cast<uint32_t>(owned->text.size());
       Hand(std::move(owned), *buffer);
@@ -247,6 +268,7 @@ class SimulatedServer : public TerminalServer {
   bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
                        uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
                        uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
+    Delay(server);
     JournalEntry entry = Call("WTSSendMessageW");
     entry["server"] = server;
     entry["session"] = session_id;
@@ -461,6 +483,7 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownA(const char* machine, const char*, uint32_t grace_period,
                              uint32_t flags, uint32_t reason) override {
+    DelayFor(RemoteNamed(machine != nullptr ? machine : ""));
     JournalEntry entry = Call("InitiateShutdownA");
     const std::string name = machine != nullptr ? machine : "";
     entry["machine"] = name;
@@ -475,6 +498,7 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
                              uint32_t grace_period, uint32_t flags, uint32_t reason) override {
+    if (machine != nullptr) DelayFor(RemoteNamed(Utf16ToUtf8(machine)));
     JournalEntry entry = Call("InitiateShutdownW");
     JournalMachine(entry, machine);
     if (entry.active()) entry["message"] = Utf16ToUtf8(message != nullptr ? message : u"");
@@ -490,6 +514,7 @@ class SimulatedServer : public TerminalServer {
   }
 
   bool AbortSystemShutdownW(const char16_t* machine) override {
+    if (machine != nullptr) DelayFor(RemoteNamed(Utf16ToUtf8(machine)));
     JournalEntry entry = Call("AbortSystemShutdownW");
     JournalMachine(entry, machine);
     const Machine target = MachineNamed(machine);
@@ -503,6 +528,7 @@ class SimulatedServer : public TerminalServer {
     JournalEntry entry = Call("Sleep");
     entry["ms"] = milliseconds;
     Finish(entry, 0);
+    entry.Release();
     if (!server_.virtual_sleep) {
       std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
@@ -522,7 +548,7 @@ class SimulatedServer : public TerminalServer {
   };
 
   JournalEntry Call(const char* name) {
-    JournalEntry entry(static_cast<bool>(journal_));
+    JournalEntry entry(static_cast<bool>(journal_), mutex_);
     entry["call"] = name;
     return entry;
   }
@@ -575,6 +601,22 @@ class SimulatedServer : public TerminalServer {
     return opened.open ? &opened : nullptr;
   }
 
+  // A server that answers slowly keeps the caller waiting, without the lock.
+  void Delay(uintptr_t handle) {
+    std::optional<size_t> remote;
+    {
+      std::lock_guard lock(mutex_);
+      if (handle != kCurrentServerHandle && handle <= handles_.size()) {
+        remote = handles_[handle - 1].remote;
+      }
+    }
+    DelayFor(remote);
+  }
+  void DelayFor(std::optional<size_t> remote) {
+    if (!remote || server_.servers[*remote].delay_ms == 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(server_.servers[*remote].delay_ms));
+  }
+
   Addressed Address(uintptr_t handle) {
     if (!server_.terminal_services) return {nullptr, 0, kErrorCallNotImplemented};
     if (handle == kCurrentServerHandle) return {&local_, server_.enumerate_error, 0};
@@ -587,6 +629,7 @@ class SimulatedServer : public TerminalServer {
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
                    uint32_t current_error, uint32_t SimulatedSession::*session_error) {
+    if (session_id != kCurrentSession) Delay(server);
     JournalEntry entry = Call(name);
     entry["server"] = server;
     entry["session"] = session_id;
@@ -648,7 +691,8 @@ class SimulatedServer : public TerminalServer {
   ServerDescription server_;
   JournalSink journal_;
   std::string real_user_name_;
-  uint32_t last_error_ = 0;
+  static thread_local uint32_t last_error_;
+  std::mutex mutex_;
   std::unordered_map<void*, std::unique_ptr<Buffer>> buffers_;
   SessionSet local_;
   std::vector<SessionSet> remote_;
@@ -660,6 +704,8 @@ class SimulatedServer : public TerminalServer {
   bool local_countdown_ = false;
   std::vector<Countdown> remote_countdowns_;
 };
+
+thread_local uint32_t SimulatedServer::last_error_ = 0;
 
 }  // namespace
 

@@ -2,9 +2,16 @@
 // "/SERVER ." it is the local one (the pseudo-handle 0, never closed);
 // otherwise it holds the handle WTSOpenServerA gave for the name, until
 // another server is chosen or the run ends.
+//
+// Opening a handle never reaches the server, so a new one is checked at once
+// with one enumeration, on a thread of its own and within a time limit: a
+// server that is down or sick is found once, reported, and then never asked
+// again, instead of keeping every later call waiting.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,30 +21,40 @@ namespace quillmarsh {
 
 class ServerConnection {
  public:
-  explicit ServerConnection(platform::TerminalServer& server) : server_(server) {}
+  // `server` is shared with the check's thread, which may outlive the run.
+  explicit ServerConnection(std::shared_ptr<platform::TerminalServer> server)
+      : server_(std::move(server)) {}
   ~ServerConnection() { Close(); }
   ServerConnection(const ServerConnection&) = delete;
   ServerConnection& operator=(const ServerConnection&) = delete;
 
-  // Closes the handle held, then opens `name` ("." is the local server).
-  // 0, or the error code when no handle could be made.
-  uint32_t Switch(std::string_view name);
-  // Back to the local server; the handle held, if any, is closed.
+  // Closes the handle held, then opens and checks `name` ("." is the local
+  // server), waiting at most `time_limit` for the check. 0, or the error code
+  // that makes the server unreachable.
+  uint32_t Switch(std::string_view name, std::chrono::milliseconds time_limit);
+  // Back to the local server; the handle held, if any, is closed, unless a
+  // call on it may still be under way.
   void Close();
 
   bool remote() const { return !name_.empty(); }
   // The remote server's name as given; empty for the local server.
   const std::string& name() const { return name_; }
   // For Terminal Services calls; 0 for the local server, and also for a
-  // remote one whose handle could not be made (then see open_error()).
+  // remote one whose handle could not be made (then see error()).
   uintptr_t handle() const { return handle_; }
-  uint32_t open_error() const { return open_error_; }
+  // Nonzero when the remote server could not be opened or failed its
+  // check: every later request stands for a failure with this code.
+  uint32_t error() const { return error_; }
 
  private:
-  platform::TerminalServer& server_;
+  uint32_t Check(std::chrono::milliseconds time_limit);
+
+  std::shared_ptr<platform::TerminalServer> server_;
   std::string name_;
   uintptr_t handle_ = platform::kCurrentServerHandle;
-  uint32_t open_error_ = 0;
+  uint32_t error_ = 0;
+  // A check that did not finish in time may still be using the handle.
+  bool check_abandoned_ = false;
 };
 
 }  // namespace quillmarsh

@@ -6,9 +6,9 @@
 
 namespace quillmarsh {
 
-State::State(std::vector<std::string> arguments, platform::TerminalServer& server,
+State::State(std::vector<std::string> arguments, std::shared_ptr<platform::TerminalServer> server,
              platform::System& system)
-    : Args(std::move(arguments)), Server(server), System(system), TargetServer(server) {
+    : Args(std::move(arguments)), Server(*server), System(system), TargetServer(std::move(server)) {
   if (Args.empty()) Args.emplace_back();
 }
 

@@ -9,6 +9,7 @@
 // returns to the loop.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,7 +27,9 @@ namespace quillmarsh {
 inline constexpr uint32_t kUnknownSessionId = 0xFFFFFFFF;
 
 struct State {
-  State(std::vector<std::string> arguments, platform::TerminalServer& server,
+  // `server` is shared with work that may outlive the run (a server check
+  // given up on).
+  State(std::vector<std::string> arguments, std::shared_ptr<platform::TerminalServer> server,
         platform::System& system);
 
   int32_t ErrorLevel = 0;
@@ -40,9 +43,14 @@ struct State {
   std::string DashLine;
   bool IncludeOwnSession = true;
   uint32_t MessageTimeout = 0;
+  // How long "/SERVER" waits for its check of a remote server.
+  uint32_t ServerTimeoutSeconds = 30;
   uint32_t OwnSessionId = kUnknownSessionId;
   uint32_t OsMajorVersion = 0;
   RandomGenerator Random;
+  // Set when the user or the system ends the session (Ctrl+C, a signal):
+  // no command, action or wait starts after it; a call under way finishes.
+  std::atomic<bool> SessionEnded = false;
 
   // Argument 0 is the program itself.
   std::vector<std::string> Args;

@@ -23,6 +23,8 @@ Each file in the cases folder holds a JSON list of cases:
   runs         how many times to run the program in the same temporary
                directory before the log is read (default 1)
   stderr       a text that standard error must contain (optional)
+  max_seconds  the longest the runs may take together (optional), for a case
+               whose point is that the program does not wait
   simulated_only  why the case runs on the simulated server only (optional):
                it depends on the token, the shutdown call, the own-session
                start-up, the waits of /SLEEP or error texts, which the real
@@ -50,6 +52,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 TIME_STAMP = re.compile(r"\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3}")
@@ -126,6 +129,10 @@ class WineHost(Host):
 
     def _wine(self, arguments):
         code, out, err = run(arguments, self.environment(None))
+        if code != 0:
+            # winepath now and then fails once, silently, on a busy machine.
+            time.sleep(1)
+            code, out, err = run(arguments, self.environment(None))
         if code != 0:
             raise RuntimeError(f"{arguments} failed with {code}: {err!r}")
         return out.decode().strip()
@@ -262,8 +269,12 @@ def run_case(host, case, cases_folder):
         if "log" in case:
             (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
 
+        started = time.monotonic()
         for _ in range(case.get("runs", 1)):
             code, out, err = run(host.command(case["args"], env), env, cwd=scratch)
+        took = time.monotonic() - started
+        if took > case.get("max_seconds", float("inf")):
+            failures.append(f"took {took:.1f} s, more than {case['max_seconds']} s")
         want_out = expected_stdout(case, cases_folder, temp_shown, host.account())
         got_out = out.decode("utf-8", errors="replace")
         if got_out != want_out:

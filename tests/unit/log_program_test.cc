@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "driver/program.h"
 #include "log_test_support.h"
+#include "mock_terminal_server.h"
 
 namespace quillmarsh::test {
 namespace {
@@ -18,6 +20,33 @@ TEST(LogProgram, APlantedLinkMeansARunWithoutALog) {
       RunQuillmarsh("{\"own_session\": 4}", {"/LOGFILE", "/what"}, scratch.path().string() + "/");
   EXPECT_EQ(run.out, BannerBlock() + Lines({kWrong}));
   EXPECT_EQ(ReadBytes(target), "keep");
+}
+
+// A system whose session ends when the test says so.
+class EndingSystem : public CapturingSystem {
+ public:
+  using CapturingSystem::CapturingSystem;
+  std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
+      std::function<void()> close_log) override {
+    end_session = std::move(close_log);
+    return std::make_unique<platform::EndOfSessionHandler>();
+  }
+  std::function<void()> end_session;
+};
+
+TEST(LogProgram, NothingStartsAfterTheSessionEnded) {
+  using ::testing::_;
+  ScratchDirectory scratch;
+  EndingSystem system(scratch.path().string() + "/");
+  ::testing::NiceMock<MockTerminalServer> server;
+  // The session ends during the first second of the sleep.
+  EXPECT_CALL(server, Sleep(1000)).WillOnce([&system](uint32_t) { system.end_session(); });
+  EXPECT_CALL(server, WTSEnumerateSessionsA(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(server, WTSLogoffSession(_, _, _)).Times(0);
+  RunProgram({"quillmarsh", "/LOGFILE", "/SLEEP", "30", "/LOGOFF", "*ALL"}, server, system);
+  const std::vector<std::string> lines = LogLines(ReadBytes(scratch.File("quillmarsh.utf8.log")));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines.back().ends_with(" Log stopped")) << lines.back();
 }
 
 }  // namespace

@@ -166,13 +166,17 @@ TEST(OwnSession, UnknownOwnSessionMatchesNoSession) {
 }
 
 // Where WTSOpenServerA fails (as on Wine), the failure is told once and the
-// session commands on that server never fall back to the local one.
-TEST(Sessions, AServerThatCannotBeOpenedIsNeverTheLocalOne) {
+// session commands on that server never fall back to the local one, also
+// when the failure leaves no error code.
+class ServerThatCannotBeOpened : public ::testing::TestWithParam<uint32_t> {};
+INSTANTIATE_TEST_SUITE_P(Sessions, ServerThatCannotBeOpened, ::testing::Values(120u, 0u));
+
+TEST_P(ServerThatCannotBeOpened, IsNeverTheLocalOne) {
   using ::testing::_;
   using ::testing::Return;
   ::testing::NiceMock<MockTerminalServer> server;
   EXPECT_CALL(server, WTSOpenServerA(::testing::StrEq("ts02"))).WillOnce(Return(0));
-  EXPECT_CALL(server, GetLastError()).WillRepeatedly(Return(120));
+  EXPECT_CALL(server, GetLastError()).WillRepeatedly(Return(GetParam()));
   EXPECT_CALL(server, WTSEnumerateSessionsA(_, _, _, _, _)).Times(0);
   EXPECT_CALL(server, WTSLogoffSession(_, _, _)).Times(0);
   EXPECT_CALL(server, WTSCloseServer(_)).Times(0);
@@ -180,7 +184,7 @@ TEST(Sessions, AServerThatCannotBeOpenedIsNeverTheLocalOne) {
   const int exit_code = RunProgram(
       {"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS", "/LOGOFF", "*ALL", "/STATUS", "x"},
       server, system);
-  EXPECT_EQ(system.out, Lines({"Server Not OK: ts02", " [120]"}));
+  EXPECT_EQ(system.out, Lines({"Server Not OK: ts02", GetParam() == 0 ? " [1]" : " [120]"}));
   EXPECT_EQ(exit_code, 0);
 }
 
@@ -189,9 +193,10 @@ TEST(Sessions, AnUnexpectedFailureStillClosesTheServer) {
   using ::testing::Return;
   ::testing::NiceMock<MockTerminalServer> server;
   EXPECT_CALL(server, WTSOpenServerA(_)).WillOnce(Return(7));
-  EXPECT_CALL(server, WTSEnumerateSessionsA(7u, 0u, 1u, _, _)).WillOnce([](auto...) -> bool {
-    throw std::runtime_error("lost");
-  });
+  // The server's check passes, the listing fails.
+  EXPECT_CALL(server, WTSEnumerateSessionsA(7u, 0u, 1u, _, _))
+      .WillOnce(Return(true))
+      .WillOnce([](auto...) -> bool { throw std::runtime_error("lost"); });
   EXPECT_CALL(server, WTSCloseServer(7u)).Times(1);
   CapturingSystem system;
   RunProgram({"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS"}, server, system);

@@ -16,9 +16,10 @@ from xml.etree import ElementTree
 # The loader resolves imports by bare name, and looks beside the program
 # before System32 for every DLL that is not a KnownDLL (a planted copy would
 # run with the program's rights). So the program imports only these
-# KnownDLLs, the ones that it and mingw's static runtime need; everything
+# KnownDLLs, the ones that it and mingw's static runtime need (user32, which
+# sets up the window system in every process that loads it, is not one); everything
 # else is loaded from System32 at run time. Not api-ms-win-* (no KnownDLLs).
-KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll"}
+KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll"}
 IMPORT_DIRECTORY = 1
 DELAY_IMPORT_DIRECTORY = 13
 WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"

@@ -147,7 +147,7 @@ def check_nightly_reboot(example):
 def check_logoff_disconnected(example):
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], demo_server())
     logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
-    yield "logs off the disconnected sessions only, never its own", logoffs == [0, 4, 8]
+    yield "logs off the disconnected sessions of users only, never its own", logoffs == [4, 8]
     yield "reports each logoff", \
         "Logoff OK: CORP\\bob\n" in console and "Logoff OK: CORP\\alice\n" in console
     yield "exit code 2", code == 2
@@ -161,7 +161,8 @@ def check_logoff_disconnected(example):
     services = demo_server()
     services["sessions"][0]["logoff_error"] = 5
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], services)
-    yield "a refusal for the session without a user does not count", code == 2
+    yield "the session without a user is passed over", \
+        code == 2 and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [4, 8]
 
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], None)
     yield "nothing to do without Terminal Services", \
@@ -175,7 +176,7 @@ def check_logoff_disconnected(example):
                                             console_window=True)
     yield "in a console it puts the caller's code page back", \
         console.rstrip().endswith("Active code page: 850") \
-        and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [0, 4, 8]
+        and [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [4, 8]
 
     # The program picks the sessions itself: a name outside ASCII is logged
     # off like any other, whatever code page cmd reads the output in.
@@ -185,7 +186,7 @@ def check_logoff_disconnected(example):
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], with_juergen)
     logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
     yield "a disconnected non-ASCII user is logged off too", \
-        code == 2 and logoffs == [0, 4, 8, 9] and "Logoff OK: CORP\\bob" in console
+        code == 2 and logoffs == [4, 8, 9] and "Logoff OK: CORP\\bob" in console
 
 
 def farm(**changes):
@@ -258,6 +259,37 @@ def check_farm_nightly_reboot(example):
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"], farm())
     yield "exit code 0 when every server restarts", code == 0
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", [], farm())
+    yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+
+
+def check_farm_maintenance(example):
+    text = "This server restarts in 30 minutes for maintenance. Please save your work and log off."
+    code, console, journal, _ = example.run("farm-maintenance.cmd",
+                                            ["restart", "30", "TS01", "TS02", "ts03"], farm())
+    yield "warns the sessions of each server that answers", \
+        [(m["session"], m["message"]) for m in calls(journal, "WTSSendMessageW")] == \
+        [(3, text), (2, text)]
+    yield "asks each server that answers for a restart in 30 minutes with the text", \
+        [(e["machine"], e["message"], e["grace"], e["flags"], e["ok"])
+         for e in calls(journal, "InitiateShutdownW")] == \
+        [("TS01", text, 1800, 5, True), ("TS02", text, 1800, 5, True)]
+    yield "reports each server, the one that refused with its reason, and exit code 1", \
+        "TS01: restarts in 30 minutes." in console and "TS02: restarts in 30 minutes." in console \
+        and "ts03: the restart was refused: The RPC server is unavailable [1722]" in console \
+        and code == 1
+    code, console, journal, _ = example.run(
+        "farm-maintenance.cmd", ["abort", "TS01", "TS02"],
+        farm(TS01={"shutdown_pending": True}, TS02={"shutdown_pending": True}))
+    yield "abort cancels each countdown, tells the sessions, exit code 0", \
+        [e["machine"] for e in calls(journal, "AbortSystemShutdownW") if e["ok"]] == \
+        ["TS01", "TS02"] and len(calls(journal, "WTSSendMessageW")) == 2 \
+        and "TS02: the restart is cancelled." in console and code == 0
+    code, console, journal, _ = example.run("farm-maintenance.cmd", ["abort", "TS01"], farm())
+    yield "abort without a countdown is reported, nobody is told, exit code 1", \
+        "TS01: the countdown could not be cancelled: Unable to abort the system shutdown " \
+        "because no shutdown was in progress [1116]" in console \
+        and not calls(journal, "WTSSendMessageW") and code == 1
+    code, console, journal, _ = example.run("farm-maintenance.cmd", ["restart", "30"], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
 
 
@@ -337,6 +369,7 @@ def main():
     for name, check in [("nightly-reboot", check_nightly_reboot),
                         ("logoff-disconnected", check_logoff_disconnected),
                         ("farm-nightly-reboot", check_farm_nightly_reboot),
+                        ("farm-maintenance", check_farm_maintenance),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
                         ("command-lines", check_command_lines)]:

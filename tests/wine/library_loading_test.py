@@ -15,7 +15,7 @@ to its own, as Windows would take a copy it finds beside the program.
    start): it must answer with Wine's own Terminal Services, and no marker
    may appear.
 3. With wtsapi32 and netapi32 switched off, the program still starts, and
-   disconnecting its own session fails with 127 (the function is missing).
+   disconnecting its own session fails with 126 (the library is missing).
 
 Run it in a prefix whose System32 holds Wine's own wtsapi32.dll. Prints one
 line per check and "N passed, N failed"; exits 1 on a failure.
@@ -38,7 +38,7 @@ EXPECTED_EXIT = 2
 # Without the libraries: the first line is the program's, the error text
 # after it Wine's own.
 MISSING_STDOUT_START = b"Disconnect me Not OK\r\n"
-MISSING_STDOUT_END = b" [127]\r\n"
+MISSING_STDOUT_END = b" [126]\r\n"
 MISSING_EXIT = 1
 
 

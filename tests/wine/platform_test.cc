@@ -13,10 +13,16 @@
 
 #include "platform/system.h"
 #include "platform/terminal_server.h"
+// After the interfaces: Windows' macros would rename their members.
+#include "platform/system_library-win32.h"
+#undef CreateEvent
+#undef OpenEvent
+#undef FormatMessage
 
 namespace {
 
 using namespace quillmarsh::platform;
+using quillmarsh::platform::TokenGroups;
 
 int g_passed = 0;
 int g_failed = 0;
@@ -243,6 +249,34 @@ void TerminalServerChecks(System& system) {
   if (sessions != nullptr) api.WTSFreeMemory(sessions);
 
   Check(api.UtcMillisecondsOfDay() < 86400000u, "UtcMillisecondsOfDay");
+
+  // Harmless: with no countdown there is nothing to cancel.
+  const bool aborted = api.AbortSystemShutdownW(nullptr);
+  std::printf("note: AbortSystemShutdownW(NULL) answers %d, error %u\n", aborted ? 1 : 0,
+              aborted ? 0u : api.GetLastError());
+
+  char16_t computer[256] = {};
+  uint32_t length = 256;
+  Check(api.GetComputerNameExW(kComputerNameNetBios, computer, &length) && length > 0 &&
+            computer[length] == u'\0',
+        "GetComputerNameExW gives the NetBIOS name");
+  length = 1;
+  Check(!api.GetComputerNameExW(kComputerNameNetBios, computer, &length) &&
+            api.GetLastError() == kErrorMoreData && length > 1,
+        "GetComputerNameExW with a small buffer fails with 234 and the size needed");
+}
+
+// Windows without SetDefaultDllDirectories loads by the full System32 path.
+void LibraryChecks() {
+  HMODULE by_path = LoadSystemLibrary(L"wtsapi32.dll", false);
+  Check(by_path != nullptr, "a library by its System32 path");
+  if (by_path != nullptr) ::FreeLibrary(by_path);
+  Check(LoadSystemLibrary(L"quillmarsh-nosuch.dll", false) == nullptr &&
+            ::GetLastError() == ERROR_MOD_NOT_FOUND,
+        "a missing library by path fails with 126");
+  Check(LoadSystemLibrary(L"quillmarsh-nosuch.dll", true) == nullptr &&
+            ::GetLastError() == ERROR_MOD_NOT_FOUND,
+        "a missing library from System32 fails with 126");
 }
 
 }  // namespace
@@ -254,6 +288,7 @@ int main() {
   TextAndClockChecks(*system);
   EndOfSessionChecks(*system);
   TerminalServerChecks(*system);
+  LibraryChecks();
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
 }
