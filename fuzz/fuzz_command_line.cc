@@ -93,7 +93,19 @@ Json Server(FuzzedDataProvider& data) {
                                {"logoff_error", ErrorCode(data)}});
   }
   remote["sessions"] = remote_sessions;
+  remote["abort_error"] = ErrorCode(data);
+  remote["shutdown_pending"] = data.ConsumeBool();
   server["servers"] = {{"TS02", remote}};
+  // This machine's names, its countdown, and a second look at the states.
+  server["computer_name"] = "TS01";
+  server["dns_name"] = "ts01.corp.example";
+  server["shutdown_pending"] = data.ConsumeBool();
+  server["initiate_shutdown_error"] = ErrorCode(data);
+  server["abort_error"] = ErrorCode(data);
+  for (Json& session : server["sessions"]) {
+    session["recheck_state"] = data.ConsumeIntegralInRange<uint32_t>(0, 12);
+    session["recheck_error"] = ErrorCode(data);
+  }
   return server;
 }
 
@@ -115,7 +127,14 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "/SLEEP",
       "/SERVER",
       "/LOGOFFDISCONNECTED",
+      "/SERVERTIMEOUT",
+      "/REBOOTIN",
+      "/SHUTDOWNIN",
+      "/ABORTSHUTDOWN",
       "TS02",
+      "ts01.corp.example",
+      "localhost",
+      "30",
       "\\\\ts02",
       "nosuchhost",
       ".",

@@ -144,6 +144,11 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
     "",
+    "/servertimeout seconds",
+    "   How long each following /server waits for that server to answer,",
+    "   1 to 3600 seconds (default 30). A server that does not answer in time,",
+    "   or answers with an error, is Not OK: the commands for it are not tried.",
+    "",
     "/logoffdisconnected username",
     "/logoffdisconnected *all",
     "   Logoff the disconnected sessions of an user or of all users.",
@@ -170,7 +175,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 12);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 12);
 
 }  // namespace
 
