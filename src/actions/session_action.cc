@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/session_states.h"
+#include "sessions/session_details.h"
 #include "sessions/session_scan.h"
 #include "state/text.h"
 
@@ -112,6 +113,7 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.lookup_failure_tag = action.lookup_failure_tag;
       options.on_match = [&state, &action](const sessions::LookedUpSession& session) {
         if (action.only_state != kAnyState && session.record.State != action.only_state) return;
+        if (!sessions::IdleLongEnough(state, session)) return;
         const std::string name = sessions::SessionName(session);
         ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,
               std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name);

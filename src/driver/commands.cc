@@ -8,6 +8,7 @@
 #include "machine/exit_windows.h"
 #include "machine/sleep.h"
 #include "sessions/server_command.h"
+#include "sessions/session_info.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
 
@@ -41,6 +42,10 @@ constexpr std::array kCommands = {
     Command{"/SLEEP", machine::SleepCommand},
     Command{"/SERVER", sessions::ServerCommand},
     Command{"/LOGOFFDISCONNECTED", actions::LogoffDisconnectedCommand},
+    Command{"/SESSIONINFO", sessions::SessionInfoCommand},
+    Command{"/CSV", sessions::CsvCommand},
+    Command{"/IDLEMINUTES", sessions::IdleMinutesCommand},
+    Command{"/EXCEPT", sessions::ExceptCommand},
 };
 
 }  // namespace

@@ -43,6 +43,13 @@ struct State {
   uint32_t OwnSessionId = kUnknownSessionId;
   uint32_t OsMajorVersion = 0;
   RandomGenerator Random;
+  // "/EXCEPT": targets, upper-cased, that "*ALL" leaves out.
+  std::vector<std::string> ExceptTargets;
+  // "/IDLEMINUTES": 0, or the idle minutes a session needs to be acted on.
+  uint32_t IdleMinutes = 0;
+  // "/CSV": "/SESSIONINFO" writes CSV; the heading row once in a run.
+  bool CsvOutput = false;
+  bool CsvHeadingWritten = false;
 
   // Argument 0 is the program itself.
   std::vector<std::string> Args;
