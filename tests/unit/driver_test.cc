@@ -38,8 +38,9 @@ TEST(Driver, HelpAnywhereWinsAndRunsNothing) {
        at = run.out.find("\r\n", at + 2)) {
     ++lines;
   }
-  // The 134 lines and the 13 of "/server" and "/logoffdisconnected".
-  EXPECT_EQ(lines, 134u + 13u);
+  // The 134 lines, the 13 of "/server" and "/logoffdisconnected", and the
+  // 23 of "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except".
+  EXPECT_EQ(lines, 134u + 13u + 23u);
   EXPECT_NE(run.out.find("\r\n   Current value: /var/tmp/\r\n\r\n/sleep X-seconds"),
             std::string::npos);
   EXPECT_EQ(run.out.find('\n', 0), run.out.find("\r\n") + 1);
