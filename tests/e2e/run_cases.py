@@ -23,6 +23,7 @@ Each file in the cases folder holds a JSON list of cases:
   runs         how many times to run the program in the same temporary
                directory before the log is read (default 1)
   stderr       a text that standard error must contain (optional)
+  env          environment variables for the program, e.g. TZ (optional)
   simulated_only  why the case runs on the simulated server only (optional):
                it depends on the token, the shutdown call, the own-session
                start-up, the waits of /SLEEP or error texts, which the real
@@ -251,6 +252,7 @@ def run_case(host, case, cases_folder):
     with tempfile.TemporaryDirectory(prefix="quillmarsh-e2e-") as folder:
         scratch = pathlib.Path(folder)
         env = host.environment(scratch)
+        env.update(case.get("env", {}))
         server = server_argument(case, scratch)
         if server is not None:
             env["QUILLMARSH_SERVER"] = host.path(server)
