@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/file_time.h"
 #include "platform/session_states.h"
@@ -36,25 +37,34 @@ std::string DateText(const platform::CalendarTime& time, char separator) {
 
 }  // namespace
 
-std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id) {
+std::optional<std::string> QuerySessionDetail(State& state, uint32_t session_id,
+                                              uint32_t info_class) {
   WtsBuffer<char16_t> buffer(state.Server);
   uint32_t bytes = 0;
-  if (!state.Server.WTSQuerySessionInformationW(state.TargetServer.handle(), session_id,
-                                                platform::kWtsSessionInfo, buffer.address(),
-                                                &bytes)) {
+  if (!state.Server.WTSQuerySessionInformationW(state.TargetServer.handle(), session_id, info_class,
+                                                buffer.address(), &bytes)) {
     const uint32_t error = state.Server.GetLastError();
     state.LogError("Error 6c");
     state.LogError(SystemErrorText(state.Server, error));
     return std::nullopt;
   }
+  if (buffer.get() == nullptr) return std::string();
+  return std::string(reinterpret_cast<const char*>(buffer.get()), bytes);
+}
+
+std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id) {
+  const std::optional<std::string> answer =
+      QuerySessionDetail(state, session_id, platform::kWtsSessionInfo);
+  if (!answer) return std::nullopt;
   SessionTimes times;
-  if (buffer.get() != nullptr && bytes >= sizeof(platform::WtsInfo)) {
-    const auto* info = reinterpret_cast<const platform::WtsInfo*>(buffer.get());
-    times.logon = KnownOrZero(info->LogonTime);
-    times.connect = KnownOrZero(info->ConnectTime);
-    times.disconnect = KnownOrZero(info->DisconnectTime);
-    times.last_input = KnownOrZero(info->LastInputTime);
-    times.current = KnownOrZero(info->CurrentTime);
+  platform::WtsInfo info;
+  if (answer->size() >= sizeof info) {
+    std::memcpy(&info, answer->data(), sizeof info);
+    times.logon = KnownOrZero(info.LogonTime);
+    times.connect = KnownOrZero(info.ConnectTime);
+    times.disconnect = KnownOrZero(info.DisconnectTime);
+    times.last_input = KnownOrZero(info.LastInputTime);
+    times.current = KnownOrZero(info.CurrentTime);
   }
   return times;
 }

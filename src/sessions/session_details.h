@@ -25,6 +25,12 @@ struct SessionTimes {
   int64_t current = 0;
 };
 
+// One WTSQuerySessionInformationW answer for the session on the target
+// server, its bytes copied; empty when it handed out no buffer. A failure
+// writes "Error 6c" and the error text to the log and gives nullopt.
+std::optional<std::string> QuerySessionDetail(State& state, uint32_t session_id,
+                                              uint32_t info_class);
+
 // Queries WTSSessionInfo for the session on the target server. A failure
 // writes "Error 6c" and the error text to the log and gives nullopt.
 std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id);

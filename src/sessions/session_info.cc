@@ -1,15 +1,13 @@
 #include "sessions/session_info.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/session_states.h"
 #include "sessions/session_details.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_scan.h"
-#include "sessions/wts_buffer.h"
-#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::sessions {
@@ -57,29 +55,24 @@ std::u16string LocalComputerName(platform::TerminalServer& server) {
   return name;
 }
 
-// One W query of a session on the target server; a failure goes to the log.
-template <typename Answer>
-bool QueryDetail(State& state, uint32_t session_id, uint32_t info_class, Answer* answer) {
-  WtsBuffer<char16_t> buffer(state.Server);
-  uint32_t bytes = 0;
-  if (!state.Server.WTSQuerySessionInformationW(state.TargetServer.handle(), session_id, info_class,
-                                                buffer.address(), &bytes)) {
-    const uint32_t error = state.Server.GetLastError();
-    state.LogError("Error 6c");
-    state.LogError(SystemErrorText(state.Server, error));
-    return false;
-  }
-  if (buffer.get() == nullptr) return false;
-  if constexpr (std::is_same_v<Answer, std::u16string>) {
-    const size_t most = bytes / 2;
-    size_t length = 0;
-    while (length < most && buffer.get()[length] != u'\0') ++length;
-    answer->assign(buffer.get(), length);
-  } else {
-    if (bytes < sizeof(Answer)) return false;
-    *answer = *reinterpret_cast<const Answer*>(buffer.get());
-  }
-  return true;
+// The client's name (class 10), up to its NUL; empty when unknown.
+std::u16string ClientName(State& state, uint32_t session_id) {
+  const std::optional<std::string> answer =
+      QuerySessionDetail(state, session_id, platform::kWtsClientName);
+  if (!answer) return {};
+  std::u16string name(answer->size() / 2, u'\0');
+  std::memcpy(name.data(), answer->data(), name.size() * 2);
+  return name.substr(0, name.find(u'\0'));
+}
+
+// The client's address (class 14); empty when unknown.
+std::string ClientAddress(State& state, uint32_t session_id) {
+  const std::optional<std::string> answer =
+      QuerySessionDetail(state, session_id, platform::kWtsClientAddress);
+  platform::WtsClientAddress address{};
+  if (!answer || answer->size() < sizeof address) return {};
+  std::memcpy(&address, answer->data(), sizeof address);
+  return AddressText(address);
 }
 
 class SessionInfoPrinter {
@@ -97,21 +90,18 @@ class SessionInfoPrinter {
     if (!IdleLongEnough(state_, session.record.State, times ? &*times : nullptr)) return;
     const SessionTimes known = times.value_or(SessionTimes{});
     const std::optional<int64_t> idle = IdleSeconds(session.record.State, known);
-    std::u16string client_name;
-    const bool have_client_name = QueryDetail(state_, id, platform::kWtsClientName, &client_name);
+    const std::u16string client_name = ClientName(state_, id);
     if (state_.CsvOutput) {
-      platform::WtsClientAddress address{};
-      const bool have_address = QueryDetail(state_, id, platform::kWtsClientAddress, &address);
+      const std::string address = ClientAddress(state_, id);
       const char* station = session.record.pWinStationName;
       std::string row = CsvField(server_csv_);
       for (const std::string& field :
            {std::to_string(id), CsvField(Utf8(station != nullptr ? station : "")),
             CsvField(StateName(session.record.State)), CsvField(Utf8(session.domain)),
-            CsvField(Utf8(session.user)),
-            CsvField(platform::Utf16ToUtf8(have_client_name ? client_name : u"")),
-            CsvField(have_address ? AddressText(address) : ""), UtcText(known.logon),
-            UtcText(known.connect), UtcText(known.disconnect), UtcText(known.last_input),
-            UtcText(known.current), idle ? std::to_string(*idle) : ""}) {
+            CsvField(Utf8(session.user)), CsvField(platform::Utf16ToUtf8(client_name)),
+            CsvField(address), UtcText(known.logon), UtcText(known.connect),
+            UtcText(known.disconnect), UtcText(known.last_input), UtcText(known.current),
+            idle ? std::to_string(*idle) : ""}) {
         row += ',';
         row += field;
       }
@@ -121,8 +111,7 @@ class SessionInfoPrinter {
         state_.PrintLine(TableLine("SERVER", "ID", "STATE", "IDLE", "LOGON", "CLIENT", "USER"));
         heading_printed_ = true;
       }
-      const std::string client =
-          have_client_name && !client_name.empty() ? state_.System.Utf16ToAnsi(client_name) : "-";
+      const std::string client = client_name.empty() ? "-" : state_.System.Utf16ToAnsi(client_name);
       std::string user = "-";
       if (!session.user.empty()) {
         user = session.domain.empty() ? std::string(session.user) : SessionName(session);
