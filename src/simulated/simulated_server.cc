@@ -217,23 +217,12 @@ class SimulatedServer : public TerminalServer {
   bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char** buffer, uint32_t* bytes) override {
     JournalEntry entry = Call("WTSQuerySessionInformationA");
-    entry["server"] = server;
-    entry["session"] = session_id;
-    entry["class"] = info_class;
-    const Addressed target = Address(server);
-    const SimulatedSession* session =
-        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
     uint32_t error = 0;
-    if (target.error != 0) {
-      error = target.error;
-    } else if (session == nullptr) {
-      error = kErrorNoSuchSession;
-    } else if (info_class == kWtsUserName) {
-      error = session->user_error;
-    } else if (info_class == kWtsDomainName) {
-      error = session->domain_error;
-    } else {
-      error = kErrorInvalidParameter;
+    const SimulatedSession* session = QueriedSession(entry, server, session_id, info_class, &error);
+    if (error == 0) {
+      error = info_class == kWtsUserName     ? session->user_error
+              : info_class == kWtsDomainName ? session->domain_error
+                                             : kErrorInvalidParameter;
     }
     if (error == 0) {
       const std::string& text = info_class == kWtsUserName ? session->user : session->domain;
@@ -250,14 +239,8 @@ class SimulatedServer : public TerminalServer {
   bool WTSQuerySessionInformationW(uintptr_t server, uint32_t session_id, uint32_t info_class,
                                    char16_t** buffer, uint32_t* bytes) override {
     JournalEntry entry = Call("WTSQuerySessionInformationW");
-    entry["server"] = server;
-    entry["session"] = session_id;
-    entry["class"] = info_class;
-    const Addressed target = Address(server);
-    const SimulatedSession* session =
-        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
-    uint32_t error = target.error;
-    if (error == 0 && session == nullptr) error = kErrorNoSuchSession;
+    uint32_t error = 0;
+    const SimulatedSession* session = QueriedSession(entry, server, session_id, info_class, &error);
     if (error == 0 && info_class != kWtsClientName && info_class != kWtsClientAddress &&
         info_class != kWtsSessionInfo) {
       error = kErrorInvalidParameter;
@@ -290,7 +273,8 @@ class SimulatedServer : public TerminalServer {
       info.DisconnectTime = session->disconnect_time;
       info.LastInputTime = session->last_input_time;
       info.LogonTime = session->logon_time;
-      info.CurrentTime = target.current_time ? *target.current_time : RealClock();
+      const std::optional<int64_t> clock = Address(server).current_time;
+      info.CurrentTime = clock ? *clock : RealClock();
       answer = &info;
       *bytes = sizeof info;
     }
@@ -629,6 +613,20 @@ class SimulatedServer : public TerminalServer {
     if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable, {}};
     const SimulatedRemoteServer& remote = server_.servers[*opened.remote];
     return {&remote_[*opened.remote], remote.enumerate_error, 0, remote.current_time};
+  }
+
+  // Journals a session query and finds the session it asks about; `error`
+  // is set when there is none (or no server to ask).
+  const SimulatedSession* QueriedSession(JournalEntry& entry, uintptr_t server, uint32_t session_id,
+                                         uint32_t info_class, uint32_t* error) {
+    entry["server"] = server;
+    entry["session"] = session_id;
+    entry["class"] = info_class;
+    const Addressed target = Address(server);
+    const SimulatedSession* session =
+        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
+    *error = target.error != 0 ? target.error : session == nullptr ? kErrorNoSuchSession : 0;
+    return session;
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,
