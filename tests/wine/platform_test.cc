@@ -256,18 +256,6 @@ void TerminalServerChecks(System& system) {
     Check(answered || code != kErrorProcNotFound,
           "WTSQuerySessionInformationW class " + std::to_string(info_class) + " is bound");
     std::printf("     answered %d, %u bytes, error %u\n", answered, bytes, code);
-    if (answered && info_class == kWtsSessionInfo && bytes >= sizeof(WtsInfo)) {
-      const auto* details = reinterpret_cast<const WtsInfo*>(buffer);
-      std::printf("     state %u, session %u, logon %lld, last input %lld, current %lld\n",
-                  details->State, details->SessionId, static_cast<long long>(details->LogonTime),
-                  static_cast<long long>(details->LastInputTime),
-                  static_cast<long long>(details->CurrentTime));
-    } else if (answered && info_class == kWtsClientAddress && bytes >= sizeof(WtsClientAddress)) {
-      std::printf("     family %u\n",
-                  reinterpret_cast<const WtsClientAddress*>(buffer)->AddressFamily);
-    } else if (answered && info_class == kWtsClientName) {
-      std::printf("     \"%s\"\n", Utf16ToUtf8(std::u16string(buffer)).c_str());
-    }
     if (buffer != nullptr) api.WTSFreeMemory(buffer);
   }
 
