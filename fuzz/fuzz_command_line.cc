@@ -13,8 +13,8 @@
 #include "driver/program.h"
 #include "forwarding_system.h"
 #include "platform/command_line.h"
-#include "simulated/simulated_server.h"
 #include "platform/system.h"
+#include "simulated/simulated_server.h"
 
 namespace {
 
@@ -52,6 +52,24 @@ Json Token(FuzzedDataProvider& data) {
   return token;
 }
 
+// A session time: unknown, garbage before 1970, ordinary, or the last second.
+Json Time(FuzzedDataProvider& data) {
+  const char* times[] = {"1601-01-01T00:00:01Z", "1969-12-31T23:59:59Z", "2026-12-08T09:00:00Z",
+                         "2026-12-08T09:30:00Z", "9999-12-31T23:59:59Z"};
+  return data.ConsumeBool() ? Json(nullptr) : Json(data.PickValueInArray(times));
+}
+
+// What WTSQuerySessionInformationW answers for a session.
+void AddDetails(FuzzedDataProvider& data, Json& session) {
+  for (const char* key : {"logon_time", "connect_time", "disconnect_time", "last_input_time"}) {
+    session[key] = Time(data);
+  }
+  session["client_name"] = AnyBytes(data, 40);
+  const char* addresses[] = {"10.1.2.3", "::1", "2001:db8::1", "::ffff:192.0.2.1", "::"};
+  if (data.ConsumeBool()) session["client_address"] = data.PickValueInArray(addresses);
+  session["info_error"] = ErrorCode(data);
+}
+
 Json Server(FuzzedDataProvider& data) {
   Json server = Json::object();
   const uint32_t sessions = data.ConsumeIntegralInRange<uint32_t>(0, 12);
@@ -65,6 +83,7 @@ Json Server(FuzzedDataProvider& data) {
          {"user_error", "domain_error", "send_error", "disconnect_error", "logoff_error"}) {
       session[key] = ErrorCode(data);
     }
+    AddDetails(data, session);
     list.push_back(session);
   }
   server["sessions"] = list;
@@ -81,6 +100,7 @@ Json Server(FuzzedDataProvider& data) {
   server["exit_windows_error"] = ErrorCode(data);
   server["utc_ms_of_day"] = data.ConsumeIntegral<uint32_t>();
   server["virtual_sleep"] = true;
+  server["current_time"] = Time(data);
   // Another server that "/SERVER TS02" reaches; any other name never answers.
   Json remote = {{"enumerate_error", data.ConsumeBool() ? 0u : ErrorCode(data)},
                  {"shutdown_error", ErrorCode(data)}};
@@ -95,6 +115,7 @@ Json Server(FuzzedDataProvider& data) {
   remote["sessions"] = remote_sessions;
   remote["abort_error"] = ErrorCode(data);
   remote["shutdown_pending"] = data.ConsumeBool();
+  remote["current_time"] = Time(data);
   server["servers"] = {{"TS02", remote}};
   // This machine's names, its countdown, and a second look at the states.
   server["computer_name"] = "TS01";
@@ -131,6 +152,17 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "/REBOOTIN",
       "/SHUTDOWNIN",
       "/ABORTSHUTDOWN",
+      "/SESSIONINFO",
+      "/CSV",
+      "/IDLEMINUTES",
+      "/EXCEPT",
+      "#0",
+      "#3",
+      "#4294967295",
+      "#4294967296",
+      "0",
+      "5256000",
+      "5256001",
       "TS02",
       "ts01.corp.example",
       "localhost",

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "sessions/session_details.h"
 #include "sessions/session_scan.h"
 #include "state/text.h"
 
@@ -43,6 +44,7 @@ void MessageCommand(State& state) {
     options.lookup_failure_tag = "Error 5b";
     options.on_match = [&state, &message](const sessions::LookedUpSession& session) {
       if (state.SessionEnded) return;
+      if (!sessions::IdleLongEnough(state, session)) return;
       uint32_t response = 0;
       const bool sent = state.Server.WTSSendMessageW(
           state.TargetServer.handle(), session.record.SessionId, kTitle.data(),

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/session_states.h"
+#include "sessions/session_details.h"
 #include "sessions/session_scan.h"
 #include "sessions/wts_buffer.h"
 #include "state/error_text.h"
@@ -143,6 +144,7 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.on_match = [&state, &action, all](const sessions::LookedUpSession& session) {
         if (action.only_state != kAnyState && session.record.State != action.only_state) return;
         if (action.all_means_users && all && session.user.empty()) return;
+        if (!sessions::IdleLongEnough(state, session)) return;
         if (action.recheck_state && !StillInState(state, session, action.only_state)) return;
         const std::string name = sessions::SessionName(session);
         ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,

@@ -9,6 +9,7 @@
 #include "machine/scheduled_shutdown.h"
 #include "machine/sleep.h"
 #include "sessions/server_command.h"
+#include "sessions/session_info.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
 
@@ -43,6 +44,10 @@ constexpr std::array kCommands = {
     Command{"/SERVER", sessions::ServerCommand},
     Command{"/SERVERTIMEOUT", sessions::ServerTimeoutCommand},
     Command{"/LOGOFFDISCONNECTED", actions::LogoffDisconnectedCommand},
+    Command{"/SESSIONINFO", sessions::SessionInfoCommand},
+    Command{"/CSV", sessions::CsvCommand},
+    Command{"/IDLEMINUTES", sessions::IdleMinutesCommand},
+    Command{"/EXCEPT", sessions::ExceptCommand},
     Command{"/REBOOTIN", machine::ScheduledShutdownCommand},
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},

@@ -126,7 +126,10 @@ constexpr std::string_view kBeforeTempDirectory[] = {
     "   Type SET [enter] and look for the TMP variable.",
 };
 
-// Lines 121 to 134, with the blocks of the farm commands after line 129.
+// Lines 121 to 134, with the blocks of the farm commands after line 129:
+// "/server", "/servertimeout", "/logoffdisconnected", then those of
+// "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
+// countdown commands.
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -155,6 +158,29 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Sessions that are not disconnected are left alone.",
     "   Errorlevels as with /logoff.",
     "",
+    "#number",
+    "   Names the session with that id, wherever a username is taken:",
+    "   /status, /message, /disconnect, /logoff, /logoffdisconnected,",
+    "   /sessioninfo and /except. Example: /logoff #7",
+    "",
+    "/sessioninfo username",
+    "/sessioninfo *all",
+    "   Shows the sessions with server, id, state, idle time, logon time,",
+    "   client name and user, in every state.",
+    "      Errorlevel 2: Sessions shown.",
+    "      Errorlevel 1: Sessions found, none shown.",
+    "",
+    "/csv",
+    "   /sessioninfo writes CSV (UTF-8, one heading row) instead of the table.",
+    "",
+    "/idleminutes N",
+    "   /message, /disconnect, /logoff, /logoffdisconnected and /sessioninfo",
+    "   only act on sessions that have been idle for N minutes or more.",
+    "   /idleminutes 0 ends this.",
+    "",
+    "/except username",
+    "   *all leaves out the sessions of this user. May be given more than once.",
+    "",
     "/rebootin minutes message",
     "/shutdownin minutes message",
     "   The terminal server restarts or shuts down by itself after 1 to 14400 minutes.",
@@ -175,7 +201,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 12);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12);
 
 }  // namespace
 

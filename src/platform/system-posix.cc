@@ -25,6 +25,7 @@
 
 #include "platform/command_line.h"
 #include "platform/end_of_session.h"
+#include "platform/file_time.h"
 #include "platform/system.h"
 
 namespace quillmarsh::platform {
@@ -231,6 +232,20 @@ class PosixSystem : public System {
   }
 
   CalendarTime LocalTime() override { return FromTimespec(Now(), true); }
+
+  bool LocalTimeOf(const CalendarTime& utc, CalendarTime* local) override {
+    const time_t seconds = static_cast<time_t>(UnixSecondsFromCalendar(utc));
+    struct tm parts {};
+    if (localtime_r(&seconds, &parts) == nullptr) return false;
+    local->Year = static_cast<uint16_t>(parts.tm_year + 1900);
+    local->Month = static_cast<uint16_t>(parts.tm_mon + 1);
+    local->Day = static_cast<uint16_t>(parts.tm_mday);
+    local->Hour = static_cast<uint16_t>(parts.tm_hour);
+    local->Minute = static_cast<uint16_t>(parts.tm_min);
+    local->Second = static_cast<uint16_t>(parts.tm_sec);
+    local->Milliseconds = utc.Milliseconds;
+    return true;
+  }
   CalendarTime UtcTime() override { return FromTimespec(Now(), false); }
 
   uint32_t TickCount() override {

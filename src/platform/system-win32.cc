@@ -232,6 +232,21 @@ class Win32System : public System {
     return FromSystemTime(time);
   }
 
+  bool LocalTimeOf(const CalendarTime& utc, CalendarTime* local) override {
+    SYSTEMTIME universal{};
+    universal.wYear = utc.Year;
+    universal.wMonth = utc.Month;
+    universal.wDay = utc.Day;
+    universal.wHour = utc.Hour;
+    universal.wMinute = utc.Minute;
+    universal.wSecond = utc.Second;
+    universal.wMilliseconds = utc.Milliseconds;
+    SYSTEMTIME converted{};
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &converted)) return false;
+    *local = FromSystemTime(converted);
+    return true;
+  }
+
   CalendarTime UtcTime() override {
     SYSTEMTIME time{};
     ::GetSystemTime(&time);

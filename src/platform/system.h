@@ -78,6 +78,9 @@ class System {
 
   virtual CalendarTime LocalTime() = 0;
   virtual CalendarTime UtcTime() = 0;
+  // A UTC time in this machine's time zone (milliseconds kept); false when
+  // it cannot be converted.
+  virtual bool LocalTimeOf(const CalendarTime& utc, CalendarTime* local) = 0;
   virtual uint32_t TickCount() = 0;
   virtual uint32_t CurrentProcessId() = 0;
   // The name of the account that runs the program.

@@ -62,6 +62,25 @@ static_assert(offsetof(TokenPrivileges, PrivilegeLuid) ==
 static_assert(offsetof(TokenPrivileges, Attributes) ==
               offsetof(TOKEN_PRIVILEGES, Privileges[0].Attributes));
 
+static_assert(sizeof(WtsInfo) == sizeof(WTSINFOW));
+static_assert(offsetof(WtsInfo, State) == offsetof(WTSINFOW, State));
+static_assert(offsetof(WtsInfo, SessionId) == offsetof(WTSINFOW, SessionId));
+static_assert(offsetof(WtsInfo, WinStationName) == offsetof(WTSINFOW, WinStationName));
+static_assert(offsetof(WtsInfo, Domain) == offsetof(WTSINFOW, Domain));
+static_assert(offsetof(WtsInfo, UserName) == offsetof(WTSINFOW, UserName));
+static_assert(offsetof(WtsInfo, ConnectTime) == offsetof(WTSINFOW, ConnectTime));
+static_assert(offsetof(WtsInfo, DisconnectTime) == offsetof(WTSINFOW, DisconnectTime));
+static_assert(offsetof(WtsInfo, LastInputTime) == offsetof(WTSINFOW, LastInputTime));
+static_assert(offsetof(WtsInfo, LogonTime) == offsetof(WTSINFOW, LogonTime));
+static_assert(offsetof(WtsInfo, CurrentTime) == offsetof(WTSINFOW, CurrentTime));
+static_assert(sizeof(WtsClientAddress) == sizeof(WTS_CLIENT_ADDRESS));
+static_assert(offsetof(WtsClientAddress, AddressFamily) ==
+              offsetof(WTS_CLIENT_ADDRESS, AddressFamily));
+static_assert(offsetof(WtsClientAddress, Address) == offsetof(WTS_CLIENT_ADDRESS, Address));
+static_assert(WTSClientName == kWtsClientName);
+static_assert(WTSClientAddress == kWtsClientAddress);
+static_assert(WTSSessionInfo == kWtsSessionInfo);
+
 static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 static_assert(WTS_CURRENT_SESSION == kCurrentSession);
 static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
@@ -78,6 +97,7 @@ static_assert(ERROR_MORE_DATA == kErrorMoreData);
 // The functions bound at run time, with the system's own signatures.
 using WTSEnumerateSessionsAFunction = decltype(&::WTSEnumerateSessionsA);
 using WTSQuerySessionInformationAFunction = decltype(&::WTSQuerySessionInformationA);
+using WTSQuerySessionInformationWFunction = decltype(&::WTSQuerySessionInformationW);
 using WTSFreeMemoryFunction = decltype(&::WTSFreeMemory);
 using WTSSendMessageWFunction = decltype(&::WTSSendMessageW);
 using WTSDisconnectSessionFunction = decltype(&::WTSDisconnectSession);
@@ -186,6 +206,7 @@ class WindowsTerminalServer : public TerminalServer {
         wtsapi32_(L"wtsapi32.dll"),
         wts_enumerate_sessions_(wtsapi32_, "WTSEnumerateSessionsA"),
         wts_query_session_information_(wtsapi32_, "WTSQuerySessionInformationA"),
+        wts_query_session_information_w_(wtsapi32_, "WTSQuerySessionInformationW"),
         wts_free_memory_(wtsapi32_, "WTSFreeMemory"),
         wts_send_message_(wtsapi32_, "WTSSendMessageW"),
         wts_disconnect_session_(wtsapi32_, "WTSDisconnectSession"),
@@ -243,6 +264,19 @@ class WindowsTerminalServer : public TerminalServer {
                                static_cast<WTS_INFO_CLASS>(info_class), &text, &text_bytes);
     *buffer = text;
     *bytes = text_bytes;
+    return done != FALSE;
+  }
+
+  bool WTSQuerySessionInformationW(uintptr_t server, uint32_t session_id, uint32_t info_class,
+                                   char16_t** buffer, uint32_t* bytes) override {
+    WTSQuerySessionInformationWFunction function = wts_query_session_information_w_.get();
+    if (function == nullptr) return Missing(wts_query_session_information_w_);
+    LPWSTR answer = WideText(*buffer);
+    DWORD answer_bytes = *bytes;
+    const BOOL done = function(ServerHandle(server), session_id,
+                               static_cast<WTS_INFO_CLASS>(info_class), &answer, &answer_bytes);
+    *buffer = reinterpret_cast<char16_t*>(answer);
+    *bytes = answer_bytes;
     return done != FALSE;
   }
 
@@ -448,6 +482,7 @@ class WindowsTerminalServer : public TerminalServer {
   Library wtsapi32_;
   LateBound<WTSEnumerateSessionsAFunction> wts_enumerate_sessions_;
   LateBound<WTSQuerySessionInformationAFunction> wts_query_session_information_;
+  LateBound<WTSQuerySessionInformationWFunction> wts_query_session_information_w_;
   LateBound<WTSFreeMemoryFunction> wts_free_memory_;
   LateBound<WTSSendMessageWFunction> wts_send_message_;
   LateBound<WTSDisconnectSessionFunction> wts_disconnect_session_;

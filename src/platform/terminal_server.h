@@ -24,6 +24,13 @@ inline constexpr uint32_t kCurrentSession = 0xFFFFFFFF;
 inline constexpr uint32_t kWtsUserName = 5;
 inline constexpr uint32_t kWtsDomainName = 7;
 inline constexpr uint32_t kWtsConnectState = 8;
+inline constexpr uint32_t kWtsClientName = 10;
+inline constexpr uint32_t kWtsClientAddress = 14;
+inline constexpr uint32_t kWtsSessionInfo = 24;
+
+// Address families of WTS_CLIENT_ADDRESS.
+inline constexpr uint32_t kAfInet = 2;
+inline constexpr uint32_t kAfInet6 = 23;
 
 // GetComputerNameExW name types.
 inline constexpr uint32_t kComputerNameNetBios = 0;
@@ -63,6 +70,34 @@ struct WtsSessionInfo {
   uint32_t SessionId;
   char* pWinStationName;
   uint32_t State;
+};
+
+// Same layout as WTSINFOW. The times are FILETIME values (100 ns units
+// since 1601-01-01 UTC); 0 means unknown.
+struct WtsInfo {
+  uint32_t State;
+  uint32_t SessionId;
+  uint32_t IncomingBytes;
+  uint32_t OutgoingBytes;
+  uint32_t IncomingFrames;
+  uint32_t OutgoingFrames;
+  uint32_t IncomingCompressedBytes;
+  uint32_t OutgoingCompressedBytes;
+  char16_t WinStationName[32];
+  char16_t Domain[17];
+  char16_t UserName[21];
+  int64_t ConnectTime;
+  int64_t DisconnectTime;
+  int64_t LastInputTime;
+  int64_t LogonTime;
+  int64_t CurrentTime;
+};
+
+// Same layout as WTS_CLIENT_ADDRESS: IPv4 holds its four bytes, IPv6 its
+// sixteen, at offset 2 of Address.
+struct WtsClientAddress {
+  uint32_t AddressFamily;
+  uint8_t Address[20];
 };
 
 // Same layout as WKSTA_INFO_100.
@@ -116,6 +151,11 @@ class TerminalServer {
                                      WtsSessionInfo** sessions, uint32_t* count) = 0;
   virtual bool WTSQuerySessionInformationA(uintptr_t server, uint32_t session_id,
                                            uint32_t info_class, char** buffer, uint32_t* bytes) = 0;
+  // Classes 10 (a text), 14 (WtsClientAddress) and 24 (WtsInfo); the
+  // buffer is freed with WTSFreeMemory.
+  virtual bool WTSQuerySessionInformationW(uintptr_t server, uint32_t session_id,
+                                           uint32_t info_class, char16_t** buffer,
+                                           uint32_t* bytes) = 0;
   virtual void WTSFreeMemory(void* memory) = 0;
   virtual bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
                                uint32_t title_bytes, const char16_t* message,

@@ -5,9 +5,27 @@
 #include <string>
 
 #include "state/computer_name.h"
+#include "state/error_text.h"
 #include "state/text.h"
 
 namespace quillmarsh::sessions {
+
+namespace {
+
+// After "/CSV" standard output is the CSV itself (redirected to a file, as
+// a rule): the report goes to standard error, so that the file stays valid.
+void ReportUnreachable(State& state, const std::string& line, uint32_t error) {
+  if (!state.CsvOutput) {
+    state.ReportRefusal(line, error);
+    return;
+  }
+  const std::string error_text = SystemErrorText(state.Server, error);
+  state.LogError(line);
+  state.LogError(error_text);
+  state.System.WriteStderr(line + "\r\n" + error_text + "\r\n");
+}
+
+}  // namespace
 
 void ServerCommand(State& state) {
   std::string_view name;
@@ -24,7 +42,7 @@ void ServerCommand(State& state) {
     const bool this_machine = name != "." && NamesThisMachine(state.Server, state.System, name);
     const uint32_t error = state.TargetServer.Switch(
         this_machine ? "." : name, std::chrono::seconds(state.ServerTimeoutSeconds));
-    if (error != 0) state.ReportRefusal("Server Not OK: " + std::string(name), error);
+    if (error != 0) ReportUnreachable(state, "Server Not OK: " + std::string(name), error);
   }
   state.ArgIndex += 2;
 }

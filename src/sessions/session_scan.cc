@@ -1,6 +1,7 @@
 #include "sessions/session_scan.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/session_states.h"
@@ -50,6 +51,31 @@ void LogFailure(State& state, std::string_view tag, uint32_t code) {
   state.LogError(SystemErrorText(state.Server, code));
 }
 
+// "#" and 1 to 10 decimal digits, at most 4294967295: a session id.
+std::optional<uint32_t> SessionNumber(std::string_view target) {
+  if (target.size() < 2 || target.size() > 11 || target[0] != '#') return std::nullopt;
+  uint64_t number = 0;
+  for (char digit : target.substr(1)) {
+    if (digit < '0' || digit > '9') return std::nullopt;
+    number = number * 10 + static_cast<uint64_t>(digit - '0');
+  }
+  if (number > 0xFFFFFFFFULL) return std::nullopt;
+  return static_cast<uint32_t>(number);
+}
+
+bool Selected(const State& state, const ScanOptions& options, const LookedUpSession& session,
+              const std::string& upper_target) {
+  if (options.matching == Matching::kNone || MatchesTarget(session, upper_target, false)) {
+    return true;
+  }
+  if (options.matching != Matching::kByNameOrAll || upper_target != "*ALL") return false;
+  // "/EXCEPT" leaves sessions out of "*ALL" only, never out of a named target.
+  for (const std::string& excepted : state.ExceptTargets) {
+    if (MatchesTarget(session, excepted, false)) return false;
+  }
+  return true;
+}
+
 void VisitSession(State& state, const ScanOptions& options, const std::string& upper_target,
                   const WtsSessionInfo& record) {
   platform::TerminalServer& server = state.Server;
@@ -81,10 +107,7 @@ void VisitSession(State& state, const ScanOptions& options, const std::string& u
     }
     state.LogInfo(line);
   }
-  if (options.matching == Matching::kNone ||
-      MatchesTarget(session, upper_target, options.matching == Matching::kByNameOrAll)) {
-    options.on_match(session);
-  }
+  if (Selected(state, options, session, upper_target)) options.on_match(session);
   names.Free();
 }
 
@@ -106,6 +129,9 @@ bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target
   }
   if (NameCounts(session.user_bytes) && NameCounts(session.domain_bytes) &&
       UpperAscii(SessionName(session)) == upper_target) {
+    return true;
+  }
+  if (upper_target.starts_with('#') && SessionNumber(upper_target) == session.record.SessionId) {
     return true;
   }
   return allow_all && upper_target == "*ALL";
@@ -136,7 +162,7 @@ void RunSessionScan(State& state, const ScanOptions& options) {
   for (uint32_t i = 0; i < count; ++i) {
     const WtsSessionInfo& record = sessions.get()[i];
     if (!PassesOwnSessionRule(state, options.own_session_rule, record.SessionId)) continue;
-    if (record.State >= options.state_bound) {
+    if (record.State >= options.state_bound && options.state_bound != kEveryState) {
       if (options.on_beyond_bound) options.on_beyond_bound(record);
       continue;
     }

@@ -35,6 +35,9 @@ struct LookedUpSession {
   uint32_t domain_bytes;
 };
 
+// A state bound that keeps sessions of every state.
+inline constexpr uint32_t kEveryState = 0xFFFFFFFF;
+
 struct ScanOptions {
   uint32_t state_bound = 0;
   OwnSessionRule own_session_rule = OwnSessionRule::kNever;
@@ -60,8 +63,8 @@ void RunSessionScan(State& state, const ScanOptions& options);
 // Domain + "\" + User, also when either is empty.
 std::string SessionName(const LookedUpSession& session);
 
-// Whether a looked-up session matches the target; `upper_target` is the
-// target upper-cased.
+// Whether a looked-up session matches the target by name or by "#id";
+// `upper_target` is the target upper-cased.
 bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target, bool allow_all);
 
 }  // namespace quillmarsh::sessions

@@ -4,10 +4,13 @@
 #include "simulated/server_description.h"
 
 #include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/file_time.h"
 #include "platform/session_states.h"
+#include "platform/terminal_server.h"
 
 namespace quillmarsh::simulated {
 
@@ -53,6 +56,113 @@ std::vector<uint8_t> ParseSid(const std::string& text) {
       sid.push_back(static_cast<uint8_t>(parts[i] >> shift));
   }
   return sid;
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ", years 1601 to 9999, as a FILETIME.
+std::optional<int64_t> ParseFileTime(const std::string& text) {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z') {
+    return std::nullopt;
+  }
+  const auto number = [&text](size_t at, size_t digits) -> int {
+    int value = 0;
+    for (size_t i = at; i < at + digits; ++i) {
+      if (text[i] < '0' || text[i] > '9') return -1;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (year < 1601 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 59) {
+    return std::nullopt;
+  }
+  CalendarTime time;
+  time.Year = static_cast<uint16_t>(year);
+  time.Month = static_cast<uint16_t>(month);
+  time.Day = static_cast<uint16_t>(day);
+  time.Hour = static_cast<uint16_t>(hour);
+  time.Minute = static_cast<uint16_t>(minute);
+  time.Second = static_cast<uint16_t>(second);
+  const int64_t seconds = UnixSecondsFromCalendar(time);
+  // A day beyond the month's end comes back as another date.
+  if (CalendarFromUnixSeconds(seconds).Day != day) return std::nullopt;
+  return FileTimeFromUnixSeconds(seconds);
+}
+
+// Dotted decimal, four parts of 0 to 255 without leading zeros.
+bool ParseIpv4(std::string_view text, uint8_t* bytes) {
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (text.empty() || text[0] != '.') return false;
+      text.remove_prefix(1);
+    }
+    size_t digits = 0;
+    unsigned value = 0;
+    while (digits < text.size() && digits < 4 && text[digits] >= '0' && text[digits] <= '9') {
+      value = value * 10 + static_cast<unsigned>(text[digits] - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[0] == '0')) return false;
+    bytes[part] = static_cast<uint8_t>(value);
+    text.remove_prefix(digits);
+  }
+  return text.empty();
+}
+
+// Eight groups of hexadecimal digits; "::" once for a run of zero groups,
+// and the last two groups may be written as an IPv4 address.
+bool ParseIpv6(std::string_view text, uint8_t* bytes) {
+  std::array<uint16_t, 8> groups{};
+  size_t count = 0;
+  std::optional<size_t> gap;
+  if (text.substr(0, 2) == "::") {
+    gap = 0;
+    text.remove_prefix(2);
+  }
+  while (!text.empty()) {
+    if (count == 8) return false;
+    if (count <= 6 && text.find('.') != std::string_view::npos &&
+        text.find(':') == std::string_view::npos) {
+      uint8_t four[4];
+      if (!ParseIpv4(text, four)) return false;
+      groups[count++] = static_cast<uint16_t>(four[0] << 8 | four[1]);
+      groups[count++] = static_cast<uint16_t>(four[2] << 8 | four[3]);
+      text = {};
+      break;
+    }
+    size_t digits = 0;
+    unsigned value = 0;
+    while (digits < text.size() && std::isxdigit(static_cast<unsigned char>(text[digits]))) {
+      const char c = text[digits];
+      value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+      ++digits;
+    }
+    if (digits == 0 || digits > 4) return false;
+    groups[count++] = static_cast<uint16_t>(value);
+    text.remove_prefix(digits);
+    if (text.substr(0, 2) == "::") {
+      if (gap) return false;
+      gap = count;
+      text.remove_prefix(2);
+    } else if (!text.empty()) {
+      if (text[0] != ':' || text.size() == 1) return false;
+      text.remove_prefix(1);
+    }
+  }
+  if (gap ? count > 7 : count != 8) return false;
+  if (gap) {
+    const size_t moved = count - *gap;
+    std::copy_backward(groups.begin() + static_cast<long>(*gap),
+                       groups.begin() + static_cast<long>(count), groups.end());
+    std::fill(groups.begin() + static_cast<long>(*gap), groups.end() - static_cast<long>(moved), 0);
+  }
+  for (size_t i = 0; i < 8; ++i) {
+    bytes[2 * i] = static_cast<uint8_t>(groups[i] >> 8);
+    bytes[2 * i + 1] = static_cast<uint8_t>(groups[i]);
+  }
+  return true;
 }
 
 class DescriptionReader {
@@ -132,6 +242,11 @@ class DescriptionReader {
     return true;
   }
 
+  // A time "YYYY-MM-DDTHH:MM:SSZ" as a FILETIME; null is 0 (unknown).
+  bool TimeValue(const Scalar& value, int64_t* target);
+  bool ClockValue(const Scalar& value, std::optional<int64_t>* target);
+  bool AddressValue(const Scalar& value, SimulatedSession* session);
+
   bool Value(const Scalar& value);
   bool RootValue(const Scalar& value);
   bool TokenEntryValue(const Scalar& value);
@@ -187,7 +302,7 @@ bool DescriptionReader::key(std::string& name) {
       {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
        "current_session", "exit_windows_error", "sessions", "servers", "utc_ms_of_day",
        "virtual_sleep", "computer_name", "dns_name", "shutdown_pending", "initiate_shutdown_error",
-       "abort_error"},
+       "abort_error", "current_time"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -198,12 +313,14 @@ bool DescriptionReader::key(std::string& name) {
       {},
       // kSession
       {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
-       "disconnect_error", "logoff_error", "recheck_state", "recheck_error"},
+       "disconnect_error", "logoff_error", "recheck_state", "recheck_error", "logon_time",
+       "connect_time", "disconnect_time", "last_input_time", "client_name", "client_address",
+       "info_error"},
       // kServers: any name
       {},
       // kServer
       {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
-       "delay_ms"},
+       "delay_ms", "current_time"},
   };
   static const char* kWhere[] = {"the server",          "\"token\"", "a token",   "",
                                  "\"current_session\"", "",          "a session", "",
@@ -301,6 +418,7 @@ bool DescriptionReader::RootValue(const Scalar& value) {
   if (key_ == "initiate_shutdown_error") return Unsigned(value, &server_.initiate_shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &server_.abort_error);
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
+  if (key_ == "current_time") return ClockValue(value, &server_.current_time);
   if (key_ == "computer_name") {
     std::string name;
     if (!Text(value, &name)) return false;
@@ -347,6 +465,13 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
     return true;
   }
   if (key_ == "recheck_error") return Unsigned(value, &session.recheck_error);
+  if (key_ == "logon_time") return TimeValue(value, &session.logon_time);
+  if (key_ == "connect_time") return TimeValue(value, &session.connect_time);
+  if (key_ == "disconnect_time") return TimeValue(value, &session.disconnect_time);
+  if (key_ == "last_input_time") return TimeValue(value, &session.last_input_time);
+  if (key_ == "client_name") return Text(value, &session.client_name);
+  if (key_ == "client_address") return AddressValue(value, &session);
+  if (key_ == "info_error") return Unsigned(value, &session.info_error);
   if (key_ == "station") return Text(value, &session.station);
   if (key_ == "user") return Text(value, &session.user);
   if (key_ == "domain") return Text(value, &session.domain);
@@ -375,7 +500,44 @@ bool DescriptionReader::RemoteServerValue(const Scalar& value) {
   if (key_ == "enumerate_error") return Unsigned(value, &remote.enumerate_error);
   if (key_ == "shutdown_error") return Unsigned(value, &remote.shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &remote.abort_error);
+  if (key_ == "current_time") return ClockValue(value, &remote.current_time);
   return Unsigned(value, &remote.delay_ms);
+}
+
+bool DescriptionReader::TimeValue(const Scalar& value, int64_t* target) {
+  if (value.kind == Scalar::Kind::kNull) {
+    *target = 0;
+    return true;
+  }
+  std::optional<int64_t> time;
+  if (value.kind == Scalar::Kind::kString) time = ParseFileTime(*value.text);
+  if (!time) return WrongType("a time YYYY-MM-DDTHH:MM:SSZ (years 1601 to 9999) or null");
+  *target = *time;
+  return true;
+}
+
+bool DescriptionReader::ClockValue(const Scalar& value, std::optional<int64_t>* target) {
+  if (value.kind == Scalar::Kind::kNull) {
+    target->reset();
+    return true;
+  }
+  int64_t time = 0;
+  if (!TimeValue(value, &time)) return false;
+  *target = time;
+  return true;
+}
+
+bool DescriptionReader::AddressValue(const Scalar& value, SimulatedSession* session) {
+  if (value.kind != Scalar::Kind::kString) return WrongType("an IPv4 or IPv6 address");
+  session->client_address.fill(0);
+  if (ParseIpv4(*value.text, session->client_address.data())) {
+    session->client_family = kAfInet;
+  } else if (ParseIpv6(*value.text, session->client_address.data())) {
+    session->client_family = kAfInet6;
+  } else {
+    return WrongType("an IPv4 or IPv6 address");
+  }
+  return true;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The simulated terminal server's description, read from its JSON file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,6 +32,17 @@ struct SimulatedSession {
   // What a WTSConnectState query reports; absent: `state`.
   std::optional<uint32_t> recheck_state;
   uint32_t recheck_error = 0;
+  // What WTSQuerySessionInformationW answers. Times are FILETIME values,
+  // 0 when unknown.
+  int64_t logon_time = 0;
+  int64_t connect_time = 0;
+  int64_t disconnect_time = 0;
+  int64_t last_input_time = 0;
+  std::string client_name;
+  // kAfInet or kAfInet6 with the address bytes; 0: no address.
+  uint32_t client_family = 0;
+  std::array<uint8_t, 16> client_address{};
+  uint32_t info_error = 0;
 };
 
 // Another terminal server that "/SERVER name" reaches.
@@ -44,6 +56,8 @@ struct SimulatedRemoteServer {
   bool shutdown_pending = false;
   // Every call that reaches the server waits this long (real time).
   uint32_t delay_ms = 0;
+  // Its clock as a FILETIME; absent: the real clock.
+  std::optional<int64_t> current_time;
 };
 
 struct ServerDescription {
@@ -70,6 +84,8 @@ struct ServerDescription {
   std::optional<std::string> computer_name;
   // Fully qualified; its first label is the DNS host name.
   std::string dns_name;
+  // The server's clock as a FILETIME; absent: the real clock.
+  std::optional<int64_t> current_time;
   bool shutdown_pending = false;
   uint32_t initiate_shutdown_error = 0;
   uint32_t abort_error = 0;

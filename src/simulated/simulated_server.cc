@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/system.h"
 #include "simulated/server_description.h"
 
@@ -143,7 +144,18 @@ struct Addressed {
   SessionSet* sessions = nullptr;
   uint32_t enumerate_error = 0;
   uint32_t error = 0;
+  // The server's clock as a FILETIME; absent: the real clock.
+  std::optional<int64_t> current_time;
 };
+
+// Copies a text into a fixed WTSINFOW field, cut to leave room for the NUL.
+template <size_t kSize>
+void CopyField(const std::string& utf8, char16_t (&field)[kSize]) {
+  const std::u16string text = Utf8ToUtf16(utf8);
+  const size_t length = std::min(text.size(), kSize - 1);
+  std::copy_n(text.begin(), length, field);
+  field[length] = u'\0';
+}
 
 class SimulatedServer : public TerminalServer {
  public:
@@ -222,25 +234,13 @@ class SimulatedServer : public TerminalServer {
                                    char** buffer, uint32_t* bytes) override {
     Delay(server);
     JournalEntry entry = Call("WTSQuerySessionInformationA");
-    entry["server"] = server;
-    entry["session"] = session_id;
-    entry["class"] = info_class;
-    const Addressed target = Address(server);
-    const SimulatedSession* session =
-        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
     uint32_t error = 0;
-    if (target.error != 0) {
-      error = target.error;
-    } else if (session == nullptr) {
-      error = kErrorNoSuchSession;
-    } else if (info_class == kWtsUserName) {
-      error = session->user_error;
-    } else if (info_class == kWtsDomainName) {
-      error = session->domain_error;
-    } else if (info_class == kWtsConnectState) {
-      error = session->recheck_error;
-    } else {
-      error = kErrorInvalidParameter;
+    const SimulatedSession* session = QueriedSession(entry, server, session_id, info_class, &error);
+    if (error == 0) {
+      error = info_class == kWtsUserName       ? session->user_error
+              : info_class == kWtsDomainName   ? session->domain_error
+              : info_class == kWtsConnectState ? session->recheck_error
+                                               : kErrorInvalidParameter;
     }
     if (error == 0) {
       auto owned = std::make_unique<Buffer>();
@@ -258,6 +258,54 @@ class SimulatedServer : public TerminalServer {
       Hand(std::move(owned), *buffer);
     }
     return Finish(entry, error);
+  }
+
+  bool WTSQuerySessionInformationW(uintptr_t server, uint32_t session_id, uint32_t info_class,
+                                   char16_t** buffer, uint32_t* bytes) override {
+    Delay(server);
+    JournalEntry entry = Call("WTSQuerySessionInformationW");
+    uint32_t error = 0;
+    const SimulatedSession* session = QueriedSession(entry, server, session_id, info_class, &error);
+    if (error == 0 && info_class != kWtsClientName && info_class != kWtsClientAddress &&
+        info_class != kWtsSessionInfo) {
+      error = kErrorInvalidParameter;
+    }
+    if (error == 0) error = session->info_error;
+    if (error != 0) return Finish(entry, error);
+    auto owned = std::make_unique<Buffer>();
+    void* answer = nullptr;
+    if (info_class == kWtsClientName) {
+      owned->wide = Utf8ToUtf16(session->client_name);
+      answer = owned->wide.data();
+      *bytes = static_cast<uint32_t>((owned->wide.size() + 1) * 2);
+    } else if (info_class == kWtsClientAddress) {
+      WtsClientAddress& address = owned->address;
+      address.AddressFamily = session->client_family;
+      const size_t length = session->client_family == kAfInet ? 4 : 16;
+      if (session->client_family != 0) {
+        std::copy_n(session->client_address.begin(), length, address.Address + 2);
+      }
+      answer = &address;
+      *bytes = sizeof address;
+    } else {
+      WtsInfo& info = owned->info;
+      info.State = session->state;
+      info.SessionId = session->id;
+      CopyField(session->station, info.WinStationName);
+      CopyField(session->domain, info.Domain);
+      CopyField(session->user, info.UserName);
+      info.ConnectTime = session->connect_time;
+      info.DisconnectTime = session->disconnect_time;
+      info.LastInputTime = session->last_input_time;
+      info.LogonTime = session->logon_time;
+      const std::optional<int64_t> clock = Address(server).current_time;
+      info.CurrentTime = clock ? *clock : RealClock();
+      answer = &info;
+      *bytes = sizeof info;
+    }
+    *buffer = static_cast<char16_t*>(answer);
+    Hand(std::move(owned), answer);
+    return Finish(entry, 0);
   }
 
   void WTSFreeMemory(void* memory) override {
@@ -545,7 +593,16 @@ class SimulatedServer : public TerminalServer {
   struct Buffer {
     std::vector<WtsSessionInfo> records;
     std::vector<char> text;
+    std::u16string wide;
+    WtsInfo info{};
+    WtsClientAddress address{};
   };
+
+  static int64_t RealClock() {
+    using namespace std::chrono;
+    return FileTimeFromUnixSeconds(0) +
+           duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() * 10;
+  }
 
   JournalEntry Call(const char* name) {
     JournalEntry entry(static_cast<bool>(journal_), mutex_);
@@ -618,13 +675,30 @@ class SimulatedServer : public TerminalServer {
   }
 
   Addressed Address(uintptr_t handle) {
-    if (!server_.terminal_services) return {nullptr, 0, kErrorCallNotImplemented};
-    if (handle == kCurrentServerHandle) return {&local_, server_.enumerate_error, 0};
-    if (handle > handles_.size()) return {nullptr, 0, kErrorInvalidHandle};
+    if (!server_.terminal_services) return {nullptr, 0, kErrorCallNotImplemented, {}};
+    if (handle == kCurrentServerHandle) {
+      return {&local_, server_.enumerate_error, 0, server_.current_time};
+    }
+    if (handle > handles_.size()) return {nullptr, 0, kErrorInvalidHandle, {}};
     const OpenedHandle& opened = handles_[handle - 1];
     // A closed handle, or one of a name that nobody answers to.
-    if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable};
-    return {&remote_[*opened.remote], server_.servers[*opened.remote].enumerate_error, 0};
+    if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable, {}};
+    const SimulatedRemoteServer& remote = server_.servers[*opened.remote];
+    return {&remote_[*opened.remote], remote.enumerate_error, 0, remote.current_time};
+  }
+
+  // Journals a session query and finds the session it asks about; `error`
+  // is set when there is none (or no server to ask).
+  const SimulatedSession* QueriedSession(JournalEntry& entry, uintptr_t server, uint32_t session_id,
+                                         uint32_t info_class, uint32_t* error) {
+    entry["server"] = server;
+    entry["session"] = session_id;
+    entry["class"] = info_class;
+    const Addressed target = Address(server);
+    const SimulatedSession* session =
+        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
+    *error = target.error != 0 ? target.error : session == nullptr ? kErrorNoSuchSession : 0;
+    return session;
   }
 
   bool SessionCall(const char* name, uintptr_t server, uint32_t session_id, bool wait,

@@ -51,6 +51,13 @@ struct State {
   // Set when the user or the system ends the session (Ctrl+C, a signal):
   // no command, action or wait starts after it; a call under way finishes.
   std::atomic<bool> SessionEnded = false;
+  // "/EXCEPT": targets, upper-cased, that "*ALL" leaves out.
+  std::vector<std::string> ExceptTargets;
+  // "/IDLEMINUTES": 0, or the idle minutes a session needs to be acted on.
+  uint32_t IdleMinutes = 0;
+  // "/CSV": "/SESSIONINFO" writes CSV; the heading row once in a run.
+  bool CsvOutput = false;
+  bool CsvHeadingWritten = false;
 
   // Argument 0 is the program itself.
   std::vector<std::string> Args;

@@ -27,6 +27,7 @@ Each file in the cases folder holds a JSON list of cases:
                whose point is that the program does not wait; not checked under a
                --wrapper (valgrind lets a process end only when its threads'
                sleeps do)
+  env          environment variables for the program, e.g. TZ (optional)
   simulated_only  why the case runs on the simulated server only (optional):
                it depends on the token, the shutdown call, the own-session
                start-up, the waits of /SLEEP or error texts, which the real
@@ -260,6 +261,7 @@ def run_case(host, case, cases_folder):
     with tempfile.TemporaryDirectory(prefix="quillmarsh-e2e-") as folder:
         scratch = pathlib.Path(folder)
         env = host.environment(scratch)
+        env.update(case.get("env", {}))
         server = server_argument(case, scratch)
         if server is not None:
             env["QUILLMARSH_SERVER"] = host.path(server)

@@ -23,6 +23,9 @@ class ForwardingSystem : public platform::System {
   }
   platform::CalendarTime LocalTime() override { return host_->LocalTime(); }
   platform::CalendarTime UtcTime() override { return host_->UtcTime(); }
+  bool LocalTimeOf(const platform::CalendarTime& utc, platform::CalendarTime* local) override {
+    return host_->LocalTimeOf(utc, local);
+  }
   uint32_t TickCount() override { return host_->TickCount(); }
   uint32_t CurrentProcessId() override { return host_->CurrentProcessId(); }
   std::string AccountName() override { return host_->AccountName(); }

@@ -21,6 +21,10 @@ class MockTerminalServer : public platform::TerminalServer {
               (uintptr_t server, uint32_t session_id, uint32_t info_class, char** buffer,
                uint32_t* bytes),
               (override));
+  MOCK_METHOD(bool, WTSQuerySessionInformationW,
+              (uintptr_t server, uint32_t session_id, uint32_t info_class, char16_t** buffer,
+               uint32_t* bytes),
+              (override));
   MOCK_METHOD(void, WTSFreeMemory, (void* memory), (override));
   MOCK_METHOD(bool, WTSSendMessageW,
               (uintptr_t server, uint32_t session_id, const char16_t* title, uint32_t title_bytes,

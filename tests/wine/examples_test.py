@@ -46,7 +46,8 @@ class Example:
             out.seek(0)
             return out.read().decode().strip()
 
-    def run(self, batch_file, arguments, server, text=None, examples=(), console_window=False):
+    def run(self, batch_file, arguments, server, text=None, examples=(), console_window=False,
+            extra_files=None):
         """Returns the exit code, the console text and the journal entries.
         The batch file is the example of that name, or `text` when given,
         with copies of `examples` beside it. With `console_window`, cmd runs
@@ -60,6 +61,8 @@ class Example:
             else:
                 (scratch / batch_file).write_bytes(text.replace("\n", "\r\n").encode("ascii"))
             shutil.copy(self.simulated_program, scratch / "quillmarsh.exe")
+            for name, content in (extra_files or {}).items():
+                (scratch / name).write_text(content)
             scratch_windows = self.windows_path(scratch)
             env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all")
             env["QUILLMARSH_JOURNAL"] = scratch_windows + "\\journal.jsonl"
@@ -84,7 +87,7 @@ class Example:
             if journal_file.exists():
                 journal = [json.loads(line)
                            for line in journal_file.read_text(encoding="utf-8").splitlines()]
-            files = {p.name: p.read_bytes() for p in scratch.iterdir() if p.suffix == ".txt"}
+            files = {p.name: p.read_bytes() for p in scratch.iterdir() if p.suffix in (".txt", ".csv")}
             return code, console, journal, files
 
 
@@ -359,6 +362,43 @@ def check_morning_check(example):
         code == 1 and "No sessions could be listed (Errorlevel 0)." in console
 
 
+def check_idle_report(example):
+    server = demo_server(servers={"TS02": {"current_time": "2026-12-08T09:31:00Z", "sessions": [
+        {"id": 2, "state": "Active", "user": "erin", "domain": "CORP", "client_name": "=1+1"}]}})
+    code, console, journal, files = example.run(
+        "idle-report.cmd", [".", "@servers.txt"], server,
+        extra_files={"servers.txt": "TS02\n; not this one\nTS03\n"})
+    names = [name for name in files if re.fullmatch(r"sessions-\d{4}-\d\d-\d\d\.csv", name)]
+    rows = files[names[0]].decode("utf-8").split("\r\n") if len(names) == 1 else []
+    yield "one CSV file with the date in its name", \
+        names and [name for name in files if name.endswith(".csv")] == names
+    yield "the heading once, then every session of each server that answers", \
+        rows[:1] == ["server,id,station,state,domain,user,client_name,client_address,"
+                     "logon_time,connect_time,disconnect_time,last_input_time,current_time,"
+                     "idle_seconds"] and len(rows) == 1 + 10 + 1 + 1 and rows[-1] == "" \
+        and rows[-2] == "TS02,2,,Active,CORP,erin,'=1+1,,,,,,2026-12-08T09:31:00Z," \
+        and "ts03" not in files[names[0]].decode().lower()
+    yield "names the file and how to open it", code == 0 and "Import-Csv" in console
+    code, console, journal, files = example.run("idle-report.cmd", [], server)
+    yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+
+
+def check_logoff_idle_disconnected(example):
+    server = demo_server()
+    server["sessions"].append({"id": 9, "state": "Disconnected", "user": "svc_backup",
+                               "domain": "CORP", "disconnect_time": "2026-12-01T00:00:00Z"})
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [], server)
+    logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
+    yield "logs off the sessions disconnected for 120 minutes, never an excepted account", \
+        logoffs == [4, 8] and code == 2 and "Logoff OK: CORP\\bob\n" in console
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "1000"], server)
+    yield "the minutes are the second argument", \
+        [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [8]
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "6O"], server)
+    yield "a typo in the minutes logs nobody off, exit code 3", \
+        code == 3 and not calls(journal, "WTSLogoffSession")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--simulated-program", required=True, type=pathlib.Path)
@@ -372,6 +412,8 @@ def main():
                         ("farm-maintenance", check_farm_maintenance),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
+                        ("idle-report", check_idle_report),
+                        ("logoff-idle-disconnected", check_logoff_idle_disconnected),
                         ("command-lines", check_command_lines)]:
         for label, ok in check(example):
             print(f"{'ok  ' if ok else 'FAIL'} {name}: {label}")

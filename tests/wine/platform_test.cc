@@ -132,6 +132,10 @@ void TextAndClockChecks(System& system) {
             local.Milliseconds < 1000,
         "GetLocalTime");
   Check(utc.Year >= 2024 && utc.Hour < 24, "GetSystemTime");
+  CalendarTime converted;
+  Check(system.LocalTimeOf(utc, &converted) && converted.Hour == local.Hour &&
+            converted.Minute == local.Minute,
+        "SystemTimeToTzSpecificLocalTime agrees with GetLocalTime");
   Check(system.CurrentProcessId() != 0, "GetCurrentProcessId");
   Check(!system.AccountName().empty(), "GetUserNameA gives the account: " + system.AccountName());
   system.SetCurrentThreadBelowNormalPriority();
@@ -247,6 +251,19 @@ void TerminalServerChecks(System& system) {
     Check(sessions[i].State <= 9, "session record " + std::to_string(sessions[i].SessionId));
   }
   if (sessions != nullptr) api.WTSFreeMemory(sessions);
+
+  // The session details of the own session, as docs/windows.md records them.
+  for (uint32_t info_class : {kWtsSessionInfo, kWtsClientName, kWtsClientAddress}) {
+    char16_t* buffer = nullptr;
+    uint32_t bytes = 0;
+    const bool answered = api.WTSQuerySessionInformationW(kCurrentServerHandle, kCurrentSession,
+                                                          info_class, &buffer, &bytes);
+    const uint32_t code = answered ? 0 : api.GetLastError();
+    Check(answered || code != kErrorProcNotFound,
+          "WTSQuerySessionInformationW class " + std::to_string(info_class) + " is bound");
+    std::printf("     answered %d, %u bytes, error %u\n", answered, bytes, code);
+    if (buffer != nullptr) api.WTSFreeMemory(buffer);
+  }
 
   Check(api.UtcMillisecondsOfDay() < 86400000u, "UtcMillisecondsOfDay");
 

@@ -90,6 +90,20 @@ WINBOOL WINAPI WTSQuerySessionInformationA(HANDLE server, DWORD session_id,
   return Result(*simulated, done);
 }
 
+WINBOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWORD session_id,
+                                           WTS_INFO_CLASS info_class, LPWSTR* buffer,
+                                           DWORD* bytes) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) return Unusable();
+  auto* answer = reinterpret_cast<char16_t*>(*buffer);
+  uint32_t answer_bytes = *bytes;
+  const bool done = simulated->WTSQuerySessionInformationW(
+      ServerNumber(server), session_id, static_cast<uint32_t>(info_class), &answer, &answer_bytes);
+  *buffer = reinterpret_cast<LPWSTR>(answer);
+  *bytes = answer_bytes;
+  return Result(*simulated, done);
+}
+
 VOID WINAPI WTSFreeMemory(PVOID memory) {
   if (TerminalServer* simulated = Server()) simulated->WTSFreeMemory(memory);
 }
