@@ -160,20 +160,16 @@ void CsvCommand(State& state) {
 }
 
 void IdleMinutesCommand(State& state) {
-  const std::string_view operand =
-      state.OperandsFollow(1) ? Trim(state.ParamStr(state.ArgIndex + 1)) : std::string_view();
-  uint32_t minutes = 0;
-  bool valid = !operand.empty() && operand.size() <= 7;
-  for (char digit : operand) {
-    valid = valid && digit >= '0' && digit <= '9';
-    if (valid) minutes = minutes * 10 + static_cast<uint32_t>(digit - '0');
-  }
-  if (!valid || minutes > kMostIdleMinutes) {
+  const std::optional<uint32_t> minutes =
+      state.OperandsFollow(1)
+          ? ParseDecimalInRange(state.ParamStr(state.ArgIndex + 1), 0, kMostIdleMinutes)
+          : std::nullopt;
+  if (!minutes) {
     // A typo must never turn the filter off before an action.
     state.StopRequested = true;
   } else {
-    state.IdleMinutes = minutes;
-    state.LogInfo("Idle minutes: " + std::to_string(minutes));
+    state.IdleMinutes = *minutes;
+    state.LogInfo("Idle minutes: " + std::to_string(*minutes));
   }
   state.ArgIndex += 2;
 }
