@@ -96,10 +96,11 @@ void ExitWindowsCommand(State& state) {
                               return RequestRemoteShutdown(state.Server, state.TargetServer.name(),
                                                            request.remote_flags);
                             }));
-    } else if (request.administrator_check && RefuseUnlessAdministrator(state)) {
-    } else if (!state.SessionEnded) {
-      // (The session may have ended during the administrator check.)
-      ReportShutdownRequest(state, RequestExitWindows(state.Server, request.flags));
+    } else if (!request.administrator_check || !RefuseUnlessAdministrator(state)) {
+      // The session may have ended during the administrator check.
+      if (!state.SessionEnded) {
+        ReportShutdownRequest(state, RequestExitWindows(state.Server, request.flags));
+      }
     }
     break;
   }

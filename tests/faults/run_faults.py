@@ -142,23 +142,6 @@ def test_signal_during_sleep_closes_the_log_then_ends_the_run(ctx):
               f"{number.name}: the log was not closed: {new!r}")
 
 
-def test_signal_during_sleep_starts_no_logoff(ctx):
-    server = ctx.server({"own_session": 3, "sessions": [
-        {"id": 4, "state": "Active", "user": "alice", "domain": "CORP"}]})
-    journal = ctx.folder / "journal.jsonl"
-    env = dict(ctx.env(server), QUILLMARSH_JOURNAL=str(journal))
-    process = subprocess.Popen([ctx.program, "/LOGFILE", "/NOTME", "/SLEEP", "30", "/LOGOFF", "*ALL"],
-                               env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    check(process.stdout.read(len(b"Sleep: 30\r\n.")) == b"Sleep: 30\r\n.", "the sleep did not start")
-    process.send_signal(signal.SIGTERM)
-    process.communicate(timeout=10)
-    calls = [json.loads(line)["call"] for line in journal.read_text().splitlines()]
-    check("WTSLogoffSession" not in calls and "WTSEnumerateSessionsA" not in calls,
-          f"the logoff started: {calls}")
-    lines, _ = log_lines(ctx.log)
-    check(lines[-1].endswith(" Log stopped"), f"the log was not closed: {lines[-3:]!r}")
-
-
 def test_ignored_hangup_stays_ignored(ctx):
     server = ctx.server({"own_session": 3})
     process = start_sleeping(ctx, 2, server, ignored=signal.SIGHUP)
