@@ -25,6 +25,13 @@ void NotMeCommand(State& state) {
 // The log is opened before the loop; the word itself only moves on.
 void LogFileCommand(State& state) { ++state.ArgIndex; }
 
+// From here to the end of the run nothing is changed, only reported.
+void WhatIfCommand(State& state) {
+  state.WhatIf = true;
+  state.LogInfo("What if: on");
+  ++state.ArgIndex;
+}
+
 constexpr std::array kCommands = {
     Command{"/NOTME", NotMeCommand},
     Command{"/LOGFILE", LogFileCommand},
@@ -51,6 +58,7 @@ constexpr std::array kCommands = {
     Command{"/REBOOTIN", machine::ScheduledShutdownCommand},
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
+    Command{"/WHATIF", WhatIfCommand},
 };
 
 }  // namespace

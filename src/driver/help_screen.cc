@@ -129,7 +129,7 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands.
+// countdown commands, then "/whatif".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -193,6 +193,12 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "/abortshutdown",
     "   Cancels the restart or shutdown countdown of the terminal server.",
     "",
+    "/whatif",
+    "   A rehearsal: the commands that follow change nothing on any server.",
+    "   Each message, disconnect, logoff, reboot, shutdown or countdown they",
+    "   would make is shown as a line \"What if: ...\" instead, with its Errorlevel.",
+    "   Listings, status, checks and /sleep still run.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -201,7 +207,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12 + 6);
 
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
+#include <wctype.h>
+#include <locale.h>
 
 #include <cerrno>
 #include <chrono>
@@ -206,6 +208,19 @@ CalendarTime FromTimespec(const timespec& now, bool local) {
   return time;
 }
 
+// The simple upper-case mapping of one UTF-16 unit, from the C library's
+// Unicode tables (the C.UTF-8 locale, which glibc always has); surrogates
+// and, without that locale, everything but a to z stay as they are.
+char16_t UpperUnit(char16_t unit) {
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (unit >= u'a' && unit <= u'z') return static_cast<char16_t>(unit - u'a' + u'A');
+  if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF) || unicode == static_cast<locale_t>(0)) {
+    return unit;
+  }
+  const wint_t upper = towupper_l(static_cast<wint_t>(unit), unicode);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+}
+
 class PosixSystem : public System {
  public:
   void WriteStdout(std::string_view bytes) override {
@@ -341,6 +356,14 @@ class PosixSystem : public System {
   // The ANSI code page of the Linux build is UTF-8.
   std::u16string AnsiToUtf16(std::string_view text) override { return Utf8ToUtf16(text); }
   std::string Utf16ToAnsi(std::u16string_view text) override { return Utf16ToUtf8(text); }
+
+  bool EqualIgnoringCase(std::u16string_view first, std::u16string_view second) override {
+    if (first.size() != second.size()) return false;
+    for (size_t i = 0; i < first.size(); ++i) {
+      if (UpperUnit(first[i]) != UpperUnit(second[i])) return false;
+    }
+    return true;
+  }
 
  private:
   static timespec Now() {

@@ -355,6 +355,15 @@ class Win32System : public System {
     return result;
   }
 
+  bool EqualIgnoringCase(std::u16string_view first, std::u16string_view second) override {
+    if (first.size() != second.size()) return false;
+    if (first.empty()) return true;
+    return ::CompareStringOrdinal(reinterpret_cast<const wchar_t*>(first.data()),
+                                  static_cast<int>(first.size()),
+                                  reinterpret_cast<const wchar_t*>(second.data()),
+                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+  }
+
  private:
   // The part of a path that names no directory to create: "C:\",
   // "\\server\share\", "\\?\C:\" or "\\?\UNC\server\share\".

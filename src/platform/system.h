@@ -111,6 +111,11 @@ class System {
   // Code-page conversions: ANSI is the system's ANSI code page.
   virtual std::u16string AnsiToUtf16(std::string_view text) = 0;
   virtual std::string Utf16ToAnsi(std::u16string_view text) = 0;
+
+  // Whether two names are equal without regard to letter case, as Windows
+  // compares account names: each UTF-16 unit by the simple upper-case
+  // mapping (CompareStringOrdinal with bIgnoreCase), not only A to Z.
+  virtual bool EqualIgnoringCase(std::u16string_view first, std::u16string_view second) = 0;
 };
 
 std::unique_ptr<System> CreateSystem();

@@ -1,22 +1,10 @@
 #include "state/server_connection.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 #include "state/error_text.h"
+#include "state/time_limited_call.h"
 
 namespace quillmarsh {
 namespace {
-
-// What the check's thread reports; shared, so that a check given up on
-// still has somewhere to write.
-struct CheckOutcome {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  uint32_t error = 0;
-};
 
 uint32_t EnumerateOnce(platform::TerminalServer& server, uintptr_t handle) {
   try {
@@ -47,26 +35,12 @@ uint32_t ServerConnection::Switch(std::string_view name, std::chrono::millisecon
 }
 
 uint32_t ServerConnection::Check(std::chrono::milliseconds time_limit) {
-  auto outcome = std::make_shared<CheckOutcome>();
-  try {
-    // The thread owns everything it touches: the server and the outcome.
-    std::thread([server = server_, handle = handle_, outcome] {
-      const uint32_t error = EnumerateOnce(*server, handle);
-      std::lock_guard lock(outcome->mutex);
-      outcome->error = error;
-      outcome->done = true;
-      outcome->finished.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread to spare: the check waits as long as the server does.
-    return EnumerateOnce(*server_, handle_);
-  }
-  std::unique_lock lock(outcome->mutex);
-  if (!outcome->finished.wait_for(lock, time_limit, [&outcome] { return outcome->done; })) {
-    check_abandoned_ = true;
-    return platform::kErrorTimeout;
-  }
-  return outcome->error;
+  const TimeLimitedResult result = CallWithinTimeLimit(
+      server_,
+      [handle = handle_](platform::TerminalServer& server) { return EnumerateOnce(server, handle); },
+      time_limit);
+  check_abandoned_ = result.abandoned;
+  return result.error;
 }
 
 void ServerConnection::Close() {

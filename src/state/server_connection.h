@@ -45,6 +45,8 @@ class ServerConnection {
   // Nonzero when the remote server could not be opened or failed its
   // check: every later request stands for a failure with this code.
   uint32_t error() const { return error_; }
+  // The terminal server, for work on a thread that may outlive the run.
+  const std::shared_ptr<platform::TerminalServer>& shared_server() const { return server_; }
 
  private:
   uint32_t Check(std::chrono::milliseconds time_limit);

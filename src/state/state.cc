@@ -18,6 +18,16 @@ const std::string& State::ParamStr(int32_t index) const {
   return Args[static_cast<size_t>(index)];
 }
 
+bool State::SameName(std::string_view first, std::string_view second) {
+  return System.EqualIgnoringCase(System.AnsiToUtf16(first), System.AnsiToUtf16(second));
+}
+
+void State::StopAt(int32_t index, std::string_view what) {
+  StopRequested = true;
+  System.WriteStderr("quillmarsh: argument " + std::to_string(index) + " \"" + ParamStr(index) +
+                     "\": " + std::string(what) + "\r\n");
+}
+
 void State::LogInfo(std::string_view text) {
   if (Log) Log->Info(text);
 }

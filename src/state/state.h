@@ -58,6 +58,10 @@ struct State {
   // "/CSV": "/SESSIONINFO" writes CSV; the heading row once in a run.
   bool CsvOutput = false;
   bool CsvHeadingWritten = false;
+  // "/WHATIF": from here on nothing is changed on any server; every call
+  // that only reads is still made, and each change that would have been
+  // made is reported instead ("What if: ...").
+  bool WhatIf = false;
 
   // Argument 0 is the program itself.
   std::vector<std::string> Args;
@@ -72,6 +76,16 @@ struct State {
   const std::string& ParamStr(int32_t index) const;
   // True when ParamStr(ArgIndex + count) exists.
   bool OperandsFollow(int32_t count) const { return ArgIndex + count <= ParamCount(); }
+
+  // Two account names (ANSI) equal without regard to letter case, beyond
+  // ASCII as Windows compares them ("MÜLLER" is "müller").
+  bool SameName(std::string_view first, std::string_view second);
+
+  // Stops processing at a wrong or missing argument: sets StopRequested and
+  // names argument `index` on standard error, "quillmarsh: argument N
+  // \"TEXT\": WHAT" (standard output stays as it always was). For a missing
+  // operand, `index` is the command word that lacks it.
+  void StopAt(int32_t index, std::string_view what);
 
   // Log lines, written only when the log is open.
   void LogInfo(std::string_view text);

@@ -51,6 +51,9 @@ class ForwardingSystem : public platform::System {
   }
   std::u16string AnsiToUtf16(std::string_view text) override { return host_->AnsiToUtf16(text); }
   std::string Utf16ToAnsi(std::u16string_view text) override { return host_->Utf16ToAnsi(text); }
+  bool EqualIgnoringCase(std::u16string_view first, std::u16string_view second) override {
+    return host_->EqualIgnoringCase(first, second);
+  }
 
  private:
   std::unique_ptr<platform::System> host_;

@@ -1,0 +1,18 @@
+#include "state/what_if.h"
+
+#include "state/computer_name.h"
+
+namespace quillmarsh {
+
+std::string TargetServerName(State& state) {
+  if (state.TargetServer.remote()) return state.TargetServer.name();
+  return ComputerName(state.Server, state.System, platform::kComputerNameNetBios);
+}
+
+void ReportWhatIf(State& state, std::string_view what) {
+  const std::string line = "What if: " + std::string(what);
+  state.LogInfo(line);
+  state.PrintLine(line);
+}
+
+}  // namespace quillmarsh
