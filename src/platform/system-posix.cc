@@ -1,5 +1,6 @@
 // The host operating system for the Linux build.
 #include <fcntl.h>
+#include <locale.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
@@ -11,7 +12,6 @@
 #include <time.h>
 #include <unistd.h>
 #include <wctype.h>
-#include <locale.h>
 
 #include <cerrno>
 #include <chrono>

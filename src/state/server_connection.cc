@@ -37,7 +37,9 @@ uint32_t ServerConnection::Switch(std::string_view name, std::chrono::millisecon
 uint32_t ServerConnection::Check(std::chrono::milliseconds time_limit) {
   const TimeLimitedResult result = CallWithinTimeLimit(
       server_,
-      [handle = handle_](platform::TerminalServer& server) { return EnumerateOnce(server, handle); },
+      [handle = handle_](platform::TerminalServer& server) {
+        return EnumerateOnce(server, handle);
+      },
       time_limit);
   check_abandoned_ = result.abandoned;
   return result.error;
