@@ -3,19 +3,25 @@ rem ---------------------------------------------------------------------------
 rem farm-maintenance.cmd - a maintenance window for a farm: every server
 rem restarts by itself after a grace period, or the countdowns are cancelled.
 rem
-rem   farm-maintenance.cmd restart MINUTES TS01 TS02 TS03
-rem   farm-maintenance.cmd abort TS01 TS02 TS03
+rem   farm-maintenance.cmd [/WHATIF] restart MINUTES TS01 TS02 TS03
+rem   farm-maintenance.cmd [/WHATIF] abort TS01 TS02 TS03
 rem
-rem restart warns everybody on each server with a message box, then asks the
-rem server to restart by itself in MINUTES minutes (/REBOOTIN). Windows shows
-rem the text and the time left to the people on the server; the countdowns run
-rem on the servers, in parallel, and no longer depend on this machine. Sessions
-rem still open when the time is up are logged off without asking.
+rem restart asks each server to restart by itself in MINUTES minutes (a whole
+rem number from 1 to 14400; /REBOOTIN), and once the server has accepted,
+rem warns everybody on it with a message box: nobody is told of a restart
+rem that is not coming. Windows shows the text and the time left to the
+rem people on the server; the countdowns run on the servers, in parallel, and
+rem no longer depend on this machine. Sessions still open when the time is up
+rem are logged off without asking.
 rem abort cancels the countdown on each server (/ABORTSHUTDOWN) and tells
 rem the people on it.
+rem /WHATIF rehearses either: each countdown, cancellation and message is
+rem shown as a line "What if: ..." instead of being done.
 rem
 rem A server that does not answer, or refuses, is reported; the other servers
-rem go on. Exit code: 0 every server did it, 1 a server failed, 2 usage.
+rem go on. Exit code: 0 every server did it, 1 a server refused, 2 usage (a
+rem wrong or missing argument; nothing was asked), 4 a server was not reached
+rem ("Server Not OK"; 4 wins over 1).
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -24,7 +30,11 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
+set "WHATIF="
+if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
+if defined WHATIF shift
 set RESULT=0
+set "UNREACHED="
 if /i "%~1"=="restart" goto :restart_all
 if /i "%~1"=="abort" goto :abort_all
 goto :usage
@@ -32,10 +42,19 @@ goto :usage
 :restart_all
 set "MINUTES=%~2"
 if "%~3"=="" goto :usage
+rem Digits only, no leading zero (cmd would read 010 as octal), at most five.
+if not defined MINUTES goto :usage
+set "DIGITS_ONLY=yes"
+for /f "delims=0123456789" %%C in ("%MINUTES%") do set "DIGITS_ONLY="
+if not defined DIGITS_ONLY goto :usage
+if "%MINUTES:~0,1%"=="0" goto :usage
+set "PADDED=%MINUTES%-----"
+if not "%PADDED:~5,1%"=="-" goto :usage
+if %MINUTES% GTR 14400 goto :usage
 shift
 shift
 :restart_next
-if "%~1"=="" exit /b %RESULT%
+if "%~1"=="" goto :done
 call :restart %1
 shift
 goto :restart_next
@@ -44,45 +63,104 @@ goto :restart_next
 if "%~2"=="" goto :usage
 shift
 :abort_next
-if "%~1"=="" exit /b %RESULT%
+if "%~1"=="" goto :done
 call :abort %1
 shift
 goto :abort_next
 
+:done
+if defined UNREACHED exit /b 4
+exit /b %RESULT%
+
 :usage
-echo Usage: %~nx0 restart minutes server [server ...]
-echo        %~nx0 abort server [server ...]
+echo Usage: %~nx0 [/WHATIF] restart minutes server [server ...]
+echo        %~nx0 [/WHATIF] abort server [server ...]
+echo minutes: a whole number from 1 to 14400.
 exit /b 2
 
 :restart
 set "TEXT=This server restarts in %MINUTES% minutes for maintenance. Please save your work and log off."
-"%QM%" /LOGFILE /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL "%TEXT%" > nul
 call :ask %1 /REBOOTIN %MINUTES% "%TEXT%"
-if defined REFUSED (
-  echo %1: the restart was refused: %REFUSED%
-  set RESULT=1
-) else (
-  echo %1: restarts in %MINUTES% minutes.
-)
+if defined NOT_OK goto :not_reached
+if defined REFUSED goto :restart_refused
+if not defined WHATIF echo %1: restarts in %MINUTES% minutes.
+call :message %1 "%TEXT%"
+goto :eof
+:restart_refused
+echo %1: the restart was refused: %REFUSED%
+set RESULT=1
 goto :eof
 
 :abort
 call :ask %1 /ABORTSHUTDOWN
-if defined REFUSED (
-  echo %1: the countdown could not be cancelled: %REFUSED%
-  set RESULT=1
-  goto :eof
-)
-echo %1: the restart is cancelled.
-"%QM%" /LOGFILE /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL "The maintenance restart of this server is cancelled." > nul
+if defined NOT_OK goto :not_reached
+if defined REFUSED goto :abort_refused
+if not defined WHATIF echo %1: the restart is cancelled.
+call :message %1 "The maintenance restart of this server is cancelled."
+goto :eof
+:abort_refused
+echo %1: the countdown could not be cancelled: %REFUSED%
+set RESULT=1
 goto :eof
 
+rem The server in %1 failed its check: its sessions cannot be told. The
+rem restart and abort requests do not go through Terminal Services and may
+rem still have worked.
+:not_reached
+echo %1: does not answer: %REASON%
+set UNREACHED=yes
+if defined ACCEPTED echo %1: the request was accepted all the same; nobody on it was told.
+goto :eof
+
+rem Sends the text %2 to every session on the server %1; a rehearsal shows
+rem its "What if:" lines.
+:message
+if defined WHATIF goto :message_shown
+"%QM%" /LOGFILE /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL %2 > nul
+goto :eof
+:message_shown
+"%QM%" /LOGFILE /WHATIF /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL %2
+goto :eof
+
+rem Runs one machine command on the server %1. The command prints its own
+rem word, and the reason underneath when the server refused (a rehearsal
+rem prints a "What if:" line instead); the Errorlevel stays. A server that
+rem failed its check prints "Server Not OK: name" and the reason first.
 :ask
-rem The command prints its own word when the server accepted the request,
-rem and the reason underneath when it refused; the Errorlevel stays.
 set "OUT=%TEMP%\quillmarsh-maintenance-%RANDOM%.txt"
-"%QM%" /LOGFILE /SERVER %*  > "%OUT%"
+"%QM%" /LOGFILE %WHATIF% /SERVER %*  > "%OUT%"
+set "WORD=%2"
+set "ACCEPTED="
 set "REFUSED="
-for /f "usebackq delims=" %%L in ("%OUT%") do if not "%%L"=="%2" set "REFUSED=%%L"
+set "NOT_OK="
+set "REASON="
+for /f "usebackq delims=" %%L in ("%OUT%") do (
+  set "LINE=%%L"
+  call :line
+)
 del "%OUT%" 2>nul
+goto :eof
+
+rem One line of that output, in LINE.
+:line
+set "KIND=refusal"
+if "%LINE%"=="%WORD%" set "KIND=accepted"
+if "%LINE:~0,9%"=="What if: " set "KIND=rehearsed"
+if defined NOT_OK if not defined REASON set "KIND=reason"
+if "%LINE:~0,15%"=="Server Not OK: " set "KIND=not_ok"
+goto :line_%KIND%
+:line_refusal
+set "REFUSED=%LINE%"
+set "ACCEPTED="
+goto :eof
+:line_rehearsed
+echo %LINE%
+:line_accepted
+set ACCEPTED=yes
+goto :eof
+:line_reason
+set "REASON=%LINE%"
+goto :eof
+:line_not_ok
+set NOT_OK=yes
 goto :eof

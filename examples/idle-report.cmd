@@ -16,9 +16,13 @@ rem     Where-Object state -eq Disconnected |
 rem     Sort-Object { [int]$_.idle_seconds } -Descending |
 rem     Format-Table server, user, client_name, disconnect_time, idle_seconds
 rem
-rem Listing needs no special rights. At most 49 servers in one call (each
-rem takes two of the 100 commands of a run).
-rem Exit code: 0 written, 2 no server given.
+rem Listing needs no special rights. Any number of servers: they are asked
+rem 40 at a time (each takes two of the 100 commands of a run).
+rem A server that does not answer adds no row and is reported with its
+rem reason ("Server Not OK", which the program writes to standard error
+rem after /CSV).
+rem Exit code: 0 every server written, 2 no server given, 4 a server was not
+rem reached (the file holds the others).
 rem ---------------------------------------------------------------------------
 setlocal EnableExtensions
 
@@ -31,24 +35,6 @@ if "%~1"=="" (
   exit /b 2
 )
 
-rem /CSV once, then /SERVER and /SESSIONINFO for each server: the heading
-rem row comes once, from the first server, and a server that does not
-rem answer adds no row.
-set "COMMANDS=/CSV"
-set COUNT=0
-:next
-if "%~1"=="" goto :run
-set "NAME=%~1"
-call :name
-shift
-goto :next
-
-:run
-if %COUNT% EQU 0 (
-  echo No server names found.
-  exit /b 2
-)
-
 rem Today's date: PowerShell where there is one, then wmic, then %DATE%
 rem (whose form depends on the regional settings).
 set STAMP=
@@ -58,10 +44,37 @@ if defined STAMP if "%STAMP:~4,1%" NEQ "-" set "STAMP=%STAMP:~0,4%-%STAMP:~4,2%-
 if not defined STAMP set "STAMP=%DATE:/=-%"
 set "STAMP=%STAMP: =%"
 set "REPORT=sessions-%STAMP%.csv"
+set "PART=%TEMP%\quillmarsh-report-%RANDOM%.csv"
+set "ERRORS=%TEMP%\quillmarsh-report-%RANDOM%.txt"
+type nul > "%REPORT%"
 
-"%QM%" %COMMANDS% > "%REPORT%"
-echo %COUNT% server(s) written to %REPORT%.
+rem /CSV, then /SERVER and /SESSIONINFO for each server: the heading row
+rem comes once in a run, from the first server that answers, and a server
+rem that does not answer adds no row. Each run's rows go to the end of the
+rem report; only the first heading is kept.
+set COUNT=0
+set NOT_OK=0
+set "COMMANDS="
+set IN_RUN=0
+:next
+if "%~1"=="" goto :last
+set "NAME=%~1"
+call :name
+shift
+goto :next
+
+:last
+call :run
+del "%PART%" "%ERRORS%" 2>nul
+if %COUNT% EQU 0 (
+  del "%REPORT%" 2>nul
+  echo No server names found.
+  exit /b 2
+)
+set /a WRITTEN=COUNT-NOT_OK
+echo %WRITTEN% of %COUNT% server(s) written to %REPORT%.
 echo Open it in PowerShell: Import-Csv .\%REPORT% ^| Format-Table
+if %NOT_OK% GTR 0 exit /b 4
 exit /b 0
 
 rem One argument, in NAME: a server name, or @ and a file of them.
@@ -77,4 +90,32 @@ rem One server name, in %1.
 :add
 set "COMMANDS=%COMMANDS% /SERVER %~1 /SESSIONINFO *ALL"
 set /a COUNT+=1
+set /a IN_RUN+=1
+if %IN_RUN% GEQ 40 call :run
+goto :eof
+
+rem One run for the servers gathered in COMMANDS.
+:run
+if not defined COMMANDS goto :eof
+"%QM%" /CSV %COMMANDS% > "%PART%" 2> "%ERRORS%"
+set "COMMANDS="
+set IN_RUN=0
+rem What went to standard error: "Server Not OK: name", its reason.
+type "%ERRORS%"
+for /f "usebackq delims=" %%L in ("%ERRORS%") do (
+  set "LINE=%%L"
+  call :error_line
+)
+for %%F in ("%REPORT%") do set "SIZE=%%~zF"
+if %SIZE% EQU 0 (
+  copy /b /y "%PART%" "%REPORT%" > nul
+  goto :eof
+)
+rem The rows of a later run, without its heading. for /f passes over empty
+rem lines, which a quoted field could hold.
+for /f "usebackq skip=1 delims=" %%L in ("%PART%") do echo.%%L>> "%REPORT%"
+goto :eof
+
+:error_line
+if "%LINE:~0,15%"=="Server Not OK: " set /a NOT_OK+=1
 goto :eof

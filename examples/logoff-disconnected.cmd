@@ -7,9 +7,15 @@ rem
 rem Only disconnected sessions are logged off: a user who also works in
 rem another session keeps that one.
 rem
+rem   logoff-disconnected.cmd [/WHATIF]
+rem
+rem /WHATIF rehearses it: each logoff is shown as "What if: Logoff DOMAIN\user
+rem #id on SERVER" and nobody is logged off.
+rem
 rem Run it as a member of Administrators (logging off other users' sessions
 rem needs that right), by hand or from the Task Scheduler.
-rem Exit code: 0 nothing to do, 2 everything logged off, 1 a logoff failed.
+rem Exit code: 0 nothing to do, 2 everything logged off (or rehearsed), 1 a
+rem logoff failed.
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -25,6 +31,9 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
+set "WHATIF="
+if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
+
 rem /LOGOFFDISCONNECTED *ALL logs off every session of a user in the state
 rem Disconnected and prints one line per session: "Logoff OK: DOMAIN\user",
 rem or "Logoff Not OK: DOMAIN\user" and the reason underneath. It never logs
@@ -33,7 +42,7 @@ rem user (such as the services session) and leaves alone a user who has come
 rem back in the meantime. Its Errorlevel is that of the last session; the
 rem lines tell about every one.
 set "OUT=%TEMP%\quillmarsh-logoff-%RANDOM%.txt"
-"%QM%" /LOGFILE /LOGOFFDISCONNECTED *ALL > "%OUT%"
+"%QM%" /LOGFILE %WHATIF% /LOGOFFDISCONNECTED *ALL > "%OUT%"
 set RESULT=0
 for /f "usebackq delims=" %%L in ("%OUT%") do (
   echo %%L
@@ -48,5 +57,6 @@ exit /b %RESULT%
 rem One line of the output, in LINE.
 :result
 if "%LINE:~0,11%"=="Logoff OK: " if %RESULT% EQU 0 set RESULT=2
+if "%LINE:~0,16%"=="What if: Logoff " if %RESULT% EQU 0 set RESULT=2
 if "%LINE:~0,15%"=="Logoff Not OK: " set RESULT=1
 goto :eof

@@ -11,6 +11,11 @@ rem quillmarsh carries out the commands on its command line from left to
 rem right and ends with an exit code, which a batch file reads as
 rem %ERRORLEVEL%. Each command that has something to report sets it; the
 rem last one wins. /LOGFILE keeps a log in %TEMP%\quillmarsh.utf8.log.
+rem
+rem   nightly-reboot.cmd [/WHATIF]
+rem
+rem /WHATIF rehearses it: the same steps and waits, with every message, logoff
+rem and the reboot shown as a line "What if: ..." instead of being done.
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -18,6 +23,9 @@ rem quillmarsh.exe beside this file, one folder up, or on the PATH.
 set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
+
+set "WHATIF="
+if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
 
 rem Minutes of warning before the logoff.
 set WARN_MINUTES=15
@@ -29,7 +37,7 @@ set SPREAD_SECONDS=300
 rem 1. Warn every session. The message boxes close by themselves after ten
 rem    minutes (/MESSAGETIMEOUT is in seconds and applies to the /MESSAGE
 rem    commands after it). *ALL is every session with somebody at the screen.
-"%QM%" /LOGFILE /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts in about %WARN_MINUTES% minutes for maintenance. Please save your work and log off."
+"%QM%" /LOGFILE %WHATIF% /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts in about %WARN_MINUTES% minutes for maintenance. Please save your work and log off."
 rem    Errorlevel 2: the last message was delivered; 1: the last one failed;
 rem    0: nobody was there to warn.
 if %ERRORLEVEL% EQU 0 (
@@ -44,12 +52,12 @@ set /a WAIT_SECONDS=%WARN_MINUTES% * 60 - 60
 "%QM%" /SLEEP %WAIT_SECONDS% %SPREAD_SECONDS%
 
 rem 3. A last warning that stays for 55 seconds, then the last minute.
-"%QM%" /MESSAGETIMEOUT 55 /MESSAGE *ALL "Last warning: this server restarts in one minute." /SLEEP 60
+"%QM%" %WHATIF% /MESSAGETIMEOUT 55 /MESSAGE *ALL "Last warning: this server restarts in one minute." /SLEEP 60
 
 :logoff
 rem 4. Log off every session (a forced logoff: unsaved work is lost). The
 rem    session that runs this batch file is never logged off by *ALL.
-"%QM%" /LOGFILE /LOGOFF *ALL
+"%QM%" /LOGFILE %WHATIF% /LOGOFF *ALL
 rem    Errorlevel 2: the last logoff worked; 1: the last one was refused (the
 rem    lines printed above name each session); 0: no session was left.
 if %ERRORLEVEL% EQU 1 echo Some sessions could not be logged off; restarting anyway.
@@ -57,5 +65,5 @@ if %ERRORLEVEL% EQU 1 echo Some sessions could not be logged off; restarting any
 rem 5. Give the logoffs a moment, then restart. /REBOOT does not change the
 rem    Errorlevel: it prints "/REBOOT" when Windows accepted the request, and
 rem    the reason underneath when Windows refused it.
-"%QM%" /LOGFILE /SLEEP 30 /REBOOT
+"%QM%" /LOGFILE %WHATIF% /SLEEP 30 /REBOOT
 endlocal

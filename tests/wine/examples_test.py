@@ -120,6 +120,29 @@ def calls(journal, name):
     return [entry for entry in journal if entry["call"] == name]
 
 
+CHANGING_CALLS = {"WTSSendMessageW", "WTSDisconnectSession", "WTSLogoffSession",
+                  "AdjustTokenPrivileges", "ExitWindowsEx", "InitiateShutdownA",
+                  "InitiateShutdownW", "AbortSystemShutdownW"}
+
+
+def changing_calls(journal):
+    return [entry["call"] for entry in journal if entry["call"] in CHANGING_CALLS]
+
+
+def on_servers(journal, call):
+    """(server, session) of each `call`, the server named as /SERVER opened
+    it: each run numbers its handles from 1, so the name of a call's server
+    is that of the handle's latest opening."""
+    handles = {}
+    found = []
+    for entry in journal:
+        if entry["call"] == "WTSOpenServerA":
+            handles[entry["handle"]] = entry["name"]
+        if entry["call"] == call:
+            found.append((handles.get(entry.get("server"), "."), entry.get("session")))
+    return found
+
+
 def check_nightly_reboot(example):
     code, console, journal, _ = example.run("nightly-reboot.cmd", [], demo_server())
     messages = calls(journal, "WTSSendMessageW")
@@ -146,6 +169,12 @@ def check_nightly_reboot(example):
         len(calls(journal, "Sleep")) == 30 and "Nobody is logged on" in console
     yield "and still reboots", len(calls(journal, "ExitWindowsEx")) == 1
 
+    code, console, journal, _ = example.run("nightly-reboot.cmd", ["/WHATIF"], demo_server())
+    yield "/WHATIF: no changing call, each step shown, the same waits", \
+        not changing_calls(journal) and console.count("What if: Message ") == 10 \
+        and console.count("What if: Logoff ") == 7 and "What if: /REBOOT on TS01\n" in console \
+        and 840 + 60 + 30 <= len(calls(journal, "Sleep")) < 840 + 300 + 60 + 30
+
 
 def check_logoff_disconnected(example):
     code, console, journal, _ = example.run("logoff-disconnected.cmd", [], demo_server())
@@ -154,6 +183,10 @@ def check_logoff_disconnected(example):
     yield "reports each logoff", \
         "Logoff OK: CORP\\bob\n" in console and "Logoff OK: CORP\\alice\n" in console
     yield "exit code 2", code == 2
+    code, console, journal, _ = example.run("logoff-disconnected.cmd", ["/WHATIF"], demo_server())
+    yield "/WHATIF: no changing call, each logoff shown, exit code 2", \
+        not changing_calls(journal) and code == 2 \
+        and "What if: Logoff CORP\\bob #4 on TS01\n" in console
 
     refused = demo_server()
     refused["sessions"][4]["logoff_error"] = 5
@@ -217,8 +250,6 @@ def farm(**changes):
 def check_farm_nightly_reboot(example):
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02", "ts03"],
                                             farm())
-    # Each run numbers its handles from 1: the name of a call's server is
-    # that of the handle's latest opening.
     named = []
     handles = {}
     for entry in journal:
@@ -236,7 +267,7 @@ def check_farm_nightly_reboot(example):
         [(m["server"], m["session"]) for m in first] == [("TS01", 3), ("TS02", 2)] \
         and [(m["server"], m["session"]) for m in last] == [("TS01", 3), ("TS02", 2)]
     yield "reports the server that does not answer and leaves it out", \
-        "ts03: does not answer; left out." in console \
+        "ts03: does not answer, left out: The RPC server is unavailable [1722]\n" in console \
         and not [e for e in journal if e.get("name") == "ts03" or e.get("machine") == "ts03"][1:]
     sleeps = len(calls(journal, "Sleep"))
     yield f"waits 15.5 minutes plus a spread below 5 minutes ({sleeps} s)", \
@@ -252,34 +283,54 @@ def check_farm_nightly_reboot(example):
         len(calls(journal, "WTSCloseServer")) == len(calls(journal, "WTSOpenServerA")) \
         and not calls(journal, "leak")
     yield "reports each restart", "TS01: restarting." in console and "TS02: restarting." in console
-    yield "exit code 1 for the server that failed", code == 1
+    yield "exit code 4 for the server that was not reached", code == 4
 
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"],
                                             farm(TS01={"shutdown_error": 5}))
-    yield "a refused restart is reported and the next server still restarts", \
+    yield "a refused restart is reported, the next server still restarts, exit code 1", \
         "TS01: the restart was refused: Access is denied [5]" in console \
         and [e["ok"] for e in calls(journal, "InitiateShutdownA")] == [False, True] and code == 1
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"], farm())
     yield "exit code 0 when every server restarts", code == 0
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", [], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["/WHATIF", "TS01", "ts03"],
+                                            farm())
+    yield "/WHATIF: no changing call, each step shown, the dead server still reported", \
+        not changing_calls(journal) and console.count("What if: Message CORP\\alice #3 on TS01\n") \
+        == 2 and console.count("What if: Logoff ") == 3 and "What if: /REBOOT on TS01\n" in console \
+        and "TS01: restarting." not in console and "ts03: does not answer" in console and code == 4
 
 
 def check_farm_maintenance(example):
     text = "This server restarts in 30 minutes for maintenance. Please save your work and log off."
     code, console, journal, _ = example.run("farm-maintenance.cmd",
                                             ["restart", "30", "TS01", "TS02", "ts03"], farm())
-    yield "warns the sessions of each server that answers", \
-        [(m["session"], m["message"]) for m in calls(journal, "WTSSendMessageW")] == \
-        [(3, text), (2, text)]
-    yield "asks each server that answers for a restart in 30 minutes with the text", \
-        [(e["machine"], e["message"], e["grace"], e["flags"], e["ok"])
-         for e in calls(journal, "InitiateShutdownW")] == \
-        [("TS01", text, 1800, 5, True), ("TS02", text, 1800, 5, True)]
-    yield "reports each server, the one that refused with its reason, and exit code 1", \
+    yield "asks each server for a restart in 30 minutes with the text, then warns its sessions", \
+        [(e["machine"], e["message"], e["grace"], e["ok"])
+         for e in calls(journal, "InitiateShutdownW") if e["machine"] != "ts03"] == \
+        [("TS01", text, 1800, True), ("TS02", text, 1800, True)] \
+        and [(e["call"], e.get("machine") or e.get("message")) for e in journal
+             if e["call"] in ("InitiateShutdownW", "WTSSendMessageW")][:4] == \
+        [("InitiateShutdownW", "TS01"), ("WTSSendMessageW", text),
+         ("InitiateShutdownW", "TS02"), ("WTSSendMessageW", text)]
+    yield "reports each server, the one not reached with its reason, and exit code 4", \
         "TS01: restarts in 30 minutes." in console and "TS02: restarts in 30 minutes." in console \
-        and "ts03: the restart was refused: The RPC server is unavailable [1722]" in console \
-        and code == 1
+        and "ts03: does not answer: The RPC server is unavailable [1722]" in console \
+        and on_servers(journal, "WTSSendMessageW") == [("TS01", 3), ("TS02", 2)] and code == 4
+    code, console, journal, _ = example.run("farm-maintenance.cmd", ["restart", "30", "TS01", "TS02"],
+                                            farm(TS01={"shutdown_error": 5}))
+    yield "a refused countdown is reported and its server warned of nothing, exit code 1", \
+        "TS01: the restart was refused: Access is denied [5]" in console \
+        and on_servers(journal, "WTSSendMessageW") == [("TS02", 2)] and code == 1
+    for minutes in ("30min", "0", "14401", "030", ""):
+        code, console, journal, _ = example.run("farm-maintenance.cmd",
+                                                ["restart", minutes, "TS01"], farm())
+        yield f"minutes {minutes!r}: usage, exit code 2, nothing asked", \
+            code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("farm-maintenance.cmd",
+                                            ["restart", "14400", "TS01"], farm())
+    yield "14400 minutes are taken", code == 0 and len(calls(journal, "InitiateShutdownW")) == 1
     code, console, journal, _ = example.run(
         "farm-maintenance.cmd", ["abort", "TS01", "TS02"],
         farm(TS01={"shutdown_pending": True}, TS02={"shutdown_pending": True}))
@@ -294,6 +345,18 @@ def check_farm_maintenance(example):
         and not calls(journal, "WTSSendMessageW") and code == 1
     code, console, journal, _ = example.run("farm-maintenance.cmd", ["restart", "30"], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("farm-maintenance.cmd",
+                                            ["/WHATIF", "restart", "30", "TS01"], farm())
+    yield "/WHATIF restart: no changing call, the countdown and the message shown", \
+        not changing_calls(journal) and code == 0 \
+        and f"What if: Restart in 30 minutes on TS01: {text}\n" in console \
+        and "What if: Message CORP\\alice #3 on TS01\n" in console
+    code, console, journal, _ = example.run("farm-maintenance.cmd", ["/WHATIF", "abort", "TS01"],
+                                            farm())
+    yield "/WHATIF abort: no changing call, the cancellation and the message shown", \
+        not changing_calls(journal) and code == 0 \
+        and "What if: /ABORTSHUTDOWN on TS01\n" in console \
+        and "What if: Message CORP\\alice #3 on TS01\n" in console
 
 
 def check_wait_until_inactive(example):
@@ -378,7 +441,27 @@ def check_idle_report(example):
                      "idle_seconds"] and len(rows) == 1 + 10 + 1 + 1 and rows[-1] == "" \
         and rows[-2] == "TS02,2,,Active,CORP,erin,'=1+1,,,,,,2026-12-08T09:31:00Z," \
         and "ts03" not in files[names[0]].decode().lower()
-    yield "names the file and how to open it", code == 0 and "Import-Csv" in console
+    yield "the server not reached is reported with its reason, exit code 4", \
+        "Server Not OK: TS03\nThe RPC server is unavailable [1722]\n" in console \
+        and "2 of 3 server(s) written" in console and "Import-Csv" in console and code == 4
+
+    # 85 servers, two of them dead: three runs, well under 100 commands each.
+    farm_servers = {f"TS{n:02}": {"sessions": [{"id": 2, "state": "Active", "user": f"u{n}"}]}
+                    for n in range(1, 86) if n not in (40, 41)}
+    names_file = "".join(f"TS{n:02}\n" for n in range(1, 86))
+    code, console, journal, files = example.run(
+        "idle-report.cmd", ["@servers.txt"], {"servers": farm_servers},
+        extra_files={"servers.txt": names_file})
+    rows = [row for name, data in files.items() if name.startswith("sessions-")
+            for row in data.decode("utf-8").split("\r\n")]
+    yield "a long list: every server that answers, one heading, exit code 4", \
+        rows[:1] == [rows[0]] and rows[0].startswith("server,") \
+        and [row.split(",")[0] for row in rows[1:-1]] == sorted(farm_servers) \
+        and "83 of 85 server(s) written" in console and code == 4 \
+        and len(calls(journal, "WTSOpenServerA")) == 85
+    code, console, journal, files = example.run(
+        "idle-report.cmd", ["TS01", "TS02"], {"servers": farm_servers})
+    yield "exit code 0 when every server answers", code == 0 and "2 of 2 server(s)" in console
     code, console, journal, files = example.run("idle-report.cmd", [], server)
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
 
@@ -391,12 +474,36 @@ def check_logoff_idle_disconnected(example):
     logoffs = [entry["session"] for entry in calls(journal, "WTSLogoffSession")]
     yield "logs off the sessions disconnected for 120 minutes, never an excepted account", \
         logoffs == [4, 8] and code == 2 and "Logoff OK: CORP\\bob\n" in console
-    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "1000"], server)
-    yield "the minutes are the second argument", \
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            ["/MINUTES", "1000"], server)
+    yield "/MINUTES sets the minutes", \
         [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [8]
-    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "6O"], server)
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            ["/MINUTES", "6O", ".", "TS02"], server)
     yield "a typo in the minutes logs nobody off, exit code 3", \
-        code == 3 and not calls(journal, "WTSLogoffSession")
+        code == 3 and not calls(journal, "WTSLogoffSession") \
+        and len(calls(journal, "WTSOpenServerA")) == 0
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "1000"], server)
+    yield "a bare number is refused, not taken for a server, exit code 3", \
+        code == 3 and not journal and "/MINUTES 1000" in console
+
+    farm_server = dict(server, servers={"TS02": {"current_time": "2026-12-08T09:30:00Z",
+                                                 "sessions": [
+        {"id": 5, "state": "Disconnected", "user": "dave", "domain": "CORP",
+         "disconnect_time": "2026-12-07T09:30:00Z"}]}})
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", ["TS99"], farm_server)
+    yield "a server not reached is reported, never as nothing to do, exit code 4", \
+        code == 4 and "Server Not OK: TS99\n" in console and "no session" not in console.lower()
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            [".", "TS99", "TS02"], farm_server)
+    yield "several servers: each one done, the dead one reported, exit code 4", \
+        code == 4 and on_servers(journal, "WTSLogoffSession") == [(".", 4), (".", 8), ("TS02", 5)]
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            ["/WHATIF", ".", "TS02"], farm_server)
+    yield "/WHATIF: no changing call, each logoff shown, exit code 2", \
+        not changing_calls(journal) and code == 2 \
+        and "What if: Logoff CORP\\bob #4 on TS01\n" in console \
+        and "What if: Logoff CORP\\dave #5 on TS02\n" in console
 
 
 def main():
