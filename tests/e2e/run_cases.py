@@ -39,7 +39,10 @@ Windows executable run under Wine in that prefix; paths handed to it are
 converted with winepath, and {TEMP} and {USER} are what Wine gives it. Its
 command line is built from args by the program's own quoting rules and
 started as written by run_command_line.exe, found beside the program; cases
-with a double quote inside an argument are native_only.
+with a double quote inside an argument are native_only. When that starter
+itself fails (exit code 254 and its "run_command_line: " line on standard
+error: the program never ran), the runner prints what it said and starts
+it once more; a program that ran and failed is never run again.
 Under Wine, quillmarsh.exe uses Wine's own wtsapi32.dll; with
 --simulated-wtsapi32 it uses the test wtsapi32.dll installed in the prefix's
 System32 folder, which answers from the same server description and journal
@@ -63,6 +66,8 @@ SHORT_TIME = re.compile(r"\[UTC:\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\]")
 PROCESS_ID = re.compile(r"\[PID:\d+\]")
 BATCH_TIME = re.compile(r"(\|I\|CNTin1GO: \d+ )\d\d-\d\d-\d{4} \d\d:\d\d:\d\d$")
 LOG_START = re.compile(r" Log Started: .* (\d+)$")
+# The exit code of run_command_line.exe when it could not start the program.
+STARTER_FAILED = 254
 
 
 def log_matches(want, got):
@@ -100,6 +105,11 @@ class Host:
 
     def temp_directory(self, scratch):
         return str(scratch) + "/", pathlib.Path(scratch)
+
+    def starter_failure(self, code, err):
+        """What the starter said when it failed before the program ran, or
+        None: natively there is no starter."""
+        return None
 
     def account(self):
         import pwd
@@ -160,6 +170,13 @@ class WineHost(Host):
         line = windows_command_line([self.path(self.program)] + arguments)
         env["QUILLMARSH_COMMAND_LINE"] = line.encode("utf-8").hex()
         return ["wine", str(pathlib.Path(self.program).parent / "run_command_line.exe")]
+
+    def starter_failure(self, code, err):
+        # run_command_line.exe names itself on every failure of its own.
+        text = err.decode("utf-8", errors="replace")
+        if code == STARTER_FAILED and text.startswith("run_command_line: "):
+            return text.strip()
+        return None
 
     def temp_directory(self, scratch):
         if self._temp is None:
@@ -256,8 +273,25 @@ def expected_stdout(case, cases_folder, temp_shown, account):
     return text.replace("{TEMP}", temp_shown).replace("{USER}", account)
 
 
+def run_started(host, arguments, env, cwd, notes, failures):
+    """Runs the program once; a start that failed in the starter itself,
+    before the program ran, is reported and tried once more."""
+    code, out, err = run(host.command(arguments, env), env, cwd=cwd)
+    said = host.starter_failure(code, err)
+    if said is None:
+        return code, out, err
+    notes.append(f"run_command_line.exe failed before the program ran ({said}); starting it once more")
+    code, out, err = run(host.command(arguments, env), env, cwd=cwd)
+    said = host.starter_failure(code, err)
+    if said is not None:
+        failures.append(f"run_command_line.exe failed again before the program ran ({said})")
+    return code, out, err
+
+
 def run_case(host, case, cases_folder):
+    """Returns the case's failures and the notes on its starts."""
     failures = []
+    notes = []
     with tempfile.TemporaryDirectory(prefix="quillmarsh-e2e-") as folder:
         scratch = pathlib.Path(folder)
         env = host.environment(scratch)
@@ -275,7 +309,7 @@ def run_case(host, case, cases_folder):
 
         started = time.monotonic()
         for _ in range(case.get("runs", 1)):
-            code, out, err = run(host.command(case["args"], env), env, cwd=scratch)
+            code, out, err = run_started(host, case["args"], env, scratch, notes, failures)
         took = time.monotonic() - started
         if took > case.get("max_seconds", float("inf")) and not getattr(host, "wrapper", None):
             failures.append(f"took {took:.1f} s, more than {case['max_seconds']} s")
@@ -284,7 +318,7 @@ def run_case(host, case, cases_folder):
         if got_out != want_out:
             failures.append(f"stdout differs:\n--- want\n{want_out!r}\n--- got\n{got_out!r}")
         if code != case.get("exit", 0):
-            failures.append(f"exit code {code}, want {case.get('exit', 0)}")
+            failures.append(f"exit code {code}, want {case.get('exit', 0)}; stderr: {err!r}")
         if "stderr" in case and case["stderr"] not in err.decode(errors="replace"):
             failures.append(f"stderr lacks {case['stderr']!r}: {err!r}")
         if "journal" in case:
@@ -318,7 +352,7 @@ def run_case(host, case, cases_folder):
                     + "\n--- got\n" + "\n".join(got_log or ["(no log)"])
                 )
             (temp_unix / "quillmarsh.utf8.log").unlink(missing_ok=True)
-    return failures
+    return failures, notes
 
 
 def main():
@@ -349,8 +383,10 @@ def main():
                 continue
             if options.simulated_wtsapi32 and case.get("simulated_only"):
                 continue
-            failures = run_case(host, case, options.cases)
+            failures, notes = run_case(host, case, options.cases)
             label = f"{case_file.stem}: {case['name']}"
+            for note in notes:
+                print(f"note {label}: {note}")
             if failures:
                 failed += 1
                 print(f"FAIL {label}")

@@ -3,6 +3,11 @@
 // quoting rules; the end-to-end runner hands the line it built here
 // instead, in QUILLMARSH_COMMAND_LINE as hexadecimal UTF-8, so that no
 // locale setting of the Unix side can change a byte of it.
+//
+// A start that fails here exits with 254 and one line on standard error
+// that starts with "run_command_line: ", so that the runner can tell it
+// (the program never ran) from a program that failed. An exit code that
+// cannot be read after the program ran is 253.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -58,8 +63,12 @@ int main() {
     return 254;
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 254;
-  ::GetExitCodeProcess(process.hProcess, &code);
+  DWORD code = 253;
+  if (!::GetExitCodeProcess(process.hProcess, &code)) {
+    std::fprintf(stderr, "run_command_line: GetExitCodeProcess failed with %lu\n",
+                 ::GetLastError());
+    code = 253;
+  }
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return static_cast<int>(code);
