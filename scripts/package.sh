@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows program and packs it for administrators:
-# dist/quillmarsh-<version>-win64.zip with quillmarsh.exe, README.md and the
-# example batch files (text files with CR LF line ends).
+# dist/quillmarsh-<version>-win64.zip with quillmarsh.exe, README.md, the
+# administrator's guide (admin-guide.md: where to put the program, the rights
+# each command needs, the exit codes) and the example batch files (text files
+# with CR LF line ends). It checks what it packed before it names the archive.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +23,8 @@ import zipfile
 version = sys.argv[1]
 name = f"quillmarsh-{version}-win64"
 archive = pathlib.Path("dist") / f"{name}.zip"
-files = [("build/windows/quillmarsh.exe", "quillmarsh.exe"), ("README.md", "README.md")]
+files = [("build/windows/quillmarsh.exe", "quillmarsh.exe"), ("README.md", "README.md"),
+         ("docs/admin-guide.md", "admin-guide.md")]
 files += [(str(p), f"examples/{p.name}") for p in sorted(pathlib.Path("examples").glob("*.cmd"))]
 
 # Every entry carries the time of the last commit, so that the same sources
@@ -40,8 +43,19 @@ with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as zipped:
         entry.external_attr = 0o644 << 16
         zipped.writestr(entry, data)
 
+# What an administrator unpacks: the program, the two documents and every
+# example, each text as in the repository but with CR LF.
 with zipfile.ZipFile(archive) as zipped:
     assert zipped.testzip() is None
+    names = [entry.filename for entry in zipped.infolist()]
+    examples = sorted(p.name for p in pathlib.Path("examples").glob("*.cmd"))
+    assert names == [f"{name}/{target}" for target in
+                     ["quillmarsh.exe", "README.md", "admin-guide.md"]
+                     + [f"examples/{example}" for example in examples]], names
+    guide = zipped.read(f"{name}/admin-guide.md")
+    assert guide == pathlib.Path("docs/admin-guide.md").read_bytes().replace(b"\n", b"\r\n"), \
+        "admin-guide.md in the archive is not docs/admin-guide.md"
+    assert b"Exit codes" in guide and b"Server Not OK" in guide
     for entry in zipped.infolist():
         print(f"{entry.file_size:>10}  {entry.filename}")
 print(archive)
