@@ -112,8 +112,9 @@ if %SIZE% EQU 0 (
   goto :eof
 )
 rem The rows of a later run, without its heading. for /f passes over empty
-rem lines, which a quoted field could hold.
-for /f "usebackq skip=1 delims=" %%L in ("%PART%") do echo.%%L>> "%REPORT%"
+rem lines and lines that start with ";", which only a quoted field that holds
+rem a line break could bring.
+for /f "usebackq skip=1 delims=" %%L in ("%PART%") do >> "%REPORT%" echo.%%L
 goto :eof
 
 :error_line

@@ -445,20 +445,21 @@ def check_idle_report(example):
         "Server Not OK: TS03\nThe RPC server is unavailable [1722]\n" in console \
         and "2 of 3 server(s) written" in console and "Import-Csv" in console and code == 4
 
-    # 85 servers, two of them dead: three runs, well under 100 commands each.
+    # 55 servers, one of them dead (one run took 49 and said "55 written"):
+    # two runs, each well under 100 commands.
     farm_servers = {f"TS{n:02}": {"sessions": [{"id": 2, "state": "Active", "user": f"u{n}"}]}
-                    for n in range(1, 86) if n not in (40, 41)}
-    names_file = "".join(f"TS{n:02}\n" for n in range(1, 86))
+                    for n in range(1, 56) if n != 41}
+    names_file = "".join(f"TS{n:02}\n" for n in range(1, 56))
     code, console, journal, files = example.run(
         "idle-report.cmd", ["@servers.txt"], {"servers": farm_servers},
         extra_files={"servers.txt": names_file})
     rows = [row for name, data in files.items() if name.startswith("sessions-")
             for row in data.decode("utf-8").split("\r\n")]
     yield "a long list: every server that answers, one heading, exit code 4", \
-        rows[:1] == [rows[0]] and rows[0].startswith("server,") \
+        rows[:1] and rows[0].startswith("server,") \
         and [row.split(",")[0] for row in rows[1:-1]] == sorted(farm_servers) \
-        and "83 of 85 server(s) written" in console and code == 4 \
-        and len(calls(journal, "WTSOpenServerA")) == 85
+        and "Server Not OK: TS41\n" in console and "54 of 55 server(s) written" in console \
+        and code == 4 and len(calls(journal, "WTSOpenServerA")) == 55
     code, console, journal, files = example.run(
         "idle-report.cmd", ["TS01", "TS02"], {"servers": farm_servers})
     yield "exit code 0 when every server answers", code == 0 and "2 of 2 server(s)" in console
