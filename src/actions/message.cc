@@ -1,10 +1,12 @@
 #include "actions/message.h"
 
+#include <optional>
 #include <string>
 
 #include "sessions/session_details.h"
 #include "sessions/session_scan.h"
 #include "state/text.h"
+#include "state/what_if.h"
 
 namespace quillmarsh::actions {
 namespace {
@@ -27,7 +29,7 @@ void MessageTimeoutCommand(State& state) {
 void MessageCommand(State& state) {
   state.LogInfo("Begin Message");
   if (!state.OperandsFollow(2)) {
-    state.StopRequested = true;
+    state.StopAt(state.ArgIndex, "a user name, *ALL or #id and a message text must follow");
   } else {
     const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
     const std::string text(Trim(state.ParamStr(state.ArgIndex + 2)));
@@ -42,9 +44,17 @@ void MessageCommand(State& state) {
     options.target = target;
     options.enumeration_failure_tag = "Error 5a";
     options.lookup_failure_tag = "Error 5b";
-    options.on_match = [&state, &message](const sessions::LookedUpSession& session) {
+    std::optional<std::string> server_name;
+    options.on_match = [&state, &message, &server_name](const sessions::LookedUpSession& session) {
       if (state.SessionEnded) return;
       if (!sessions::IdleLongEnough(state, session)) return;
+      if (state.WhatIf) {
+        if (!server_name) server_name = TargetServerName(state);
+        ReportWhatIf(state, "Message " + sessions::SessionName(session) + " #" +
+                                std::to_string(session.record.SessionId) + " on " + *server_name);
+        state.ErrorLevel = 2;
+        return;
+      }
       uint32_t response = 0;
       const bool sent = state.Server.WTSSendMessageW(
           state.TargetServer.handle(), session.record.SessionId, kTitle.data(),

@@ -1,6 +1,7 @@
 #include "actions/session_action.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,7 @@
 #include "sessions/wts_buffer.h"
 #include "state/error_text.h"
 #include "state/text.h"
+#include "state/what_if.h"
 
 namespace quillmarsh::actions {
 namespace {
@@ -30,6 +32,8 @@ struct SessionAction {
   std::string_view me_refused;
   std::string_view done_prefix;
   std::string_view refused_prefix;
+  // The action's word in "What if: ..." lines.
+  std::string_view what_if_word;
   std::string_view enumeration_failure_tag;
   std::string_view lookup_failure_tag;
   // "*ALL" passes over sessions without a user, such as the services
@@ -51,6 +55,7 @@ constexpr SessionAction kDisconnect = {
     "Disconnect me Not OK",
     "Disconnect OK: ",
     "Disconnect Not OK: ",
+    "Disconnect",
     "Error 1a",
     "Can not look up account info",
 };
@@ -66,6 +71,7 @@ constexpr SessionAction kLogoff = {
     "Logoff me Not OK",
     "Logoff OK: ",
     "Logoff Not OK: ",
+    "Logoff",
     "Error 2a",
     "Error 2b",
 };
@@ -82,6 +88,7 @@ constexpr SessionAction kLogoffDisconnected = {
     "Logoff me Not OK",
     "Logoff OK: ",
     "Logoff Not OK: ",
+    "Logoff",
     "Error 2a",
     "Error 2b",
     true,
@@ -106,9 +113,15 @@ bool StillInState(State& state, const sessions::LookedUpSession& session, uint32
 }
 
 // Calls the action on one session and reports it: log, console, Errorlevel.
+// A rehearsal reports `what_if` instead, as the call's success would.
 void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t session_id,
-           std::string_view done, std::string_view refused) {
+           std::string_view done, std::string_view refused, std::string_view what_if) {
   if (state.SessionEnded) return;
+  if (state.WhatIf) {
+    ReportWhatIf(state, what_if);
+    state.ErrorLevel = 2;
+    return;
+  }
   const bool succeeded = (state.Server.*action.call)(server, session_id, false);
   if (succeeded) {
     state.LogInfo(done);
@@ -123,15 +136,19 @@ void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t
 void RunSessionAction(State& state, const SessionAction& action) {
   state.LogInfo(action.begin_line);
   if (!state.OperandsFollow(1)) {
-    state.StopRequested = true;
+    state.StopAt(state.ArgIndex, "a user name, *ALL or #id must follow");
   } else {
     const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
     state.LogInfo("username: " + target);
     if (action.me_is_own_session && target == "*me") {
       // The caller's own session is on the local server, whichever server
-      // the other targets are on.
-      ActOn(state, action, platform::kCurrentServerHandle, platform::kCurrentSession,
-            action.me_done, action.me_refused);
+      // the other targets are on, and "/IDLEMINUTES" holds for it too.
+      const uint32_t own =
+          state.OwnSessionId != kUnknownSessionId ? state.OwnSessionId : platform::kCurrentSession;
+      if (sessions::IdleLongEnough(state, platform::kCurrentServerHandle, own)) {
+        ActOn(state, action, platform::kCurrentServerHandle, platform::kCurrentSession,
+              action.me_done, action.me_refused, std::string(action.what_if_word) + " me");
+      }
     } else {
       sessions::ScanOptions options;
       options.state_bound = action.state_bound;
@@ -141,14 +158,20 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.enumeration_failure_tag = action.enumeration_failure_tag;
       options.lookup_failure_tag = action.lookup_failure_tag;
       const bool all = UpperAscii(target) == "*ALL";
-      options.on_match = [&state, &action, all](const sessions::LookedUpSession& session) {
+      std::optional<std::string> server_name;
+      options.on_match = [&state, &action, all,
+                          &server_name](const sessions::LookedUpSession& session) {
         if (action.only_state != kAnyState && session.record.State != action.only_state) return;
         if (action.all_means_users && all && session.user.empty()) return;
         if (!sessions::IdleLongEnough(state, session)) return;
         if (action.recheck_state && !StillInState(state, session, action.only_state)) return;
         const std::string name = sessions::SessionName(session);
+        if (state.WhatIf && !server_name) server_name = TargetServerName(state);
         ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,
-              std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name);
+              std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name,
+              state.WhatIf ? std::string(action.what_if_word) + " " + name + " #" +
+                                 std::to_string(session.record.SessionId) + " on " + *server_name
+                           : std::string());
       };
       sessions::RunSessionScan(state, options);
     }

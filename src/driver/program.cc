@@ -56,7 +56,8 @@ class EndOfSessionLogCloser {
   // closes and the process ends.
   void Install(platform::System& system, std::atomic<bool>* session_ended) {
     session_ended_ = session_ended;
-    handler_ = system.InstallEndOfSessionHandler([this] { CloseLog(); });
+    handler_ = system.InstallEndOfSessionHandler([this] { session_ended_->store(true); },
+                                                 [this] { CloseLog(); });
   }
   void Publish(log::LogWriter* log) {
     std::lock_guard lock(mutex_);
@@ -70,7 +71,6 @@ class EndOfSessionLogCloser {
 
  private:
   void CloseLog() {
-    session_ended_->store(true);
     std::lock_guard lock(mutex_);
     if (log_ == nullptr) return;
     try {
@@ -106,6 +106,10 @@ void OpenLog(State& state, EndOfSessionLogCloser& end_of_session) {
       end_of_session.Publish(state.Log.get());
       return;
     }
+    // Standard output stays as in a run without "/LOGFILE"; the reason goes
+    // to standard error, so that a batch file's log is not silently missing.
+    state.System.WriteStderr("quillmarsh: the log file cannot be opened: " +
+                             state.Log->OpenFailure() + "; running without a log\r\n");
     try {
       state.Log->Close();
     } catch (...) {
@@ -136,13 +140,23 @@ void RunCommandLoop(State& state, EndOfSessionLogCloser& end_of_session) {
     if (handler != nullptr) {
       handler(state);
     } else {
-      state.StopRequested = true;
+      state.StopAt(state.ArgIndex, "unknown command");
     }
     if (state.StopRequested) {
       state.PrintBannerBlock();
       state.PrintLine(kWrongCommand);
       state.LogError(kWrongCommand);
     }
+  }
+  // The limit must never cut a batch line without a word: the rest of it
+  // (more servers, the last step) was not run.
+  if (state.CommandCount >= kMaxPasses && state.ParamCount() >= state.ArgIndex &&
+      !state.StopRequested && !state.SessionEnded) {
+    const std::string line = "quillmarsh: stopped after " + std::to_string(kMaxPasses) +
+                             " commands; arguments " + std::to_string(state.ArgIndex) + " to " +
+                             std::to_string(state.ParamCount()) + " were not run";
+    state.LogError(line);
+    state.System.WriteStderr(line + "\r\n");
   }
 }
 

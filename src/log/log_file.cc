@@ -67,7 +67,10 @@ LogFile::LogFile(platform::System& system, std::u16string_view file_name, int64_
       file_ = system_.OpenFile(name_, Mode::kExistingWriteShareRead);
     }
   }
-  if (!file_) return;
+  if (!file_) {
+    open_error_ = system_.LastFileErrorText();
+    return;
+  }
   opened_ = true;
   ReadHeader();
 

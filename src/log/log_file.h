@@ -25,6 +25,8 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   bool Opened() const { return opened_; }
+  // Why the file could not be opened, as the system says it.
+  const std::string& OpenError() const { return open_error_; }
   const std::u16string& Name() const { return name_; }
   uint64_t MaxSize() const { return max_size_; }
   uint64_t Offset() const { return offset_; }
@@ -47,6 +49,7 @@ class LogFile {
   uint64_t max_size_;
   uint64_t offset_ = kHeaderSize;
   bool opened_ = false;
+  std::string open_error_;
   std::unique_ptr<platform::File> file_;
   // Lines not yet written, to go at `pending_offset_`.
   std::string pending_;

@@ -36,6 +36,7 @@ class LogWriter::Impl {
     auto file = std::make_unique<LogFile>(system_, options.file_name, options.max_size_kb,
                                           options.own_session_id);
     opened_ = file->Opened();
+    if (!opened_) open_failure_ = platform::Utf16ToUtf8(file->Name()) + ": " + file->OpenError();
     if (options.direct) {
       direct_file_ = std::move(file);
       return;
@@ -48,6 +49,7 @@ class LogWriter::Impl {
   }
 
   bool Opened() const { return opened_; }
+  const std::string& OpenFailure() const { return open_failure_; }
 
   std::u16string Message(LogKind kind, std::string_view text) {
     // A message that comes while another thread closes the log is dropped
@@ -127,6 +129,7 @@ class LogWriter::Impl {
 
   platform::System& system_;
   bool opened_ = false;
+  std::string open_failure_;
   std::atomic<bool> closing_ = false;
   LogLock message_lock_;
   LogFormatter formatter_;
@@ -147,6 +150,8 @@ LogWriter::~LogWriter() {
 }
 
 bool LogWriter::Opened() const { return impl_ && impl_->Opened(); }
+
+std::string LogWriter::OpenFailure() const { return impl_ ? impl_->OpenFailure() : std::string(); }
 
 std::u16string LogWriter::Info(std::string_view text) {
   return impl_->Message(LogKind::kInformation, text);

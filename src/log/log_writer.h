@@ -30,6 +30,8 @@ class LogWriter {
   LogWriter& operator=(const LogWriter&) = delete;
 
   bool Opened() const;
+  // When not opened: the file's name and the system's text, "NAME: TEXT".
+  std::string OpenFailure() const;
   // Each returns the first formatted line; an empty text does nothing.
   std::u16string Info(std::string_view text);
   std::u16string Error(std::string_view text);

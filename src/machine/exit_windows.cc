@@ -1,11 +1,14 @@
 #include "machine/exit_windows.h"
 
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
 #include "state/error_text.h"
+#include "state/time_limited_call.h"
+#include "state/what_if.h"
 
 namespace quillmarsh::machine {
 namespace {
@@ -52,10 +55,24 @@ void ReportShutdownRequest(State& state, uint32_t result) {
   state.ReportRefusal(state.CurrentCommand, result);
 }
 
-uint32_t AskRemoteServer(State& state, const std::function<uint32_t()>& request) {
-  state.LogInfo("servername: " + state.TargetServer.name());
-  if (state.TargetServer.error() != 0) return state.TargetServer.error();
-  return request();
+void AskMachine(State& state, const WhatIfText& what_if, const MachineRequest& request,
+                std::string_view announcement) {
+  if (state.TargetServer.remote()) state.LogInfo("servername: " + state.TargetServer.name());
+  if (state.SessionEnded) return;
+  if (state.WhatIf) {
+    std::string line = what_if.head;
+    if (what_if.names_server) line += " on " + TargetServerName(state);
+    ReportWhatIf(state, line + what_if.tail);
+    return;
+  }
+  if (!announcement.empty()) state.LogInfo(announcement);
+  if (!state.TargetServer.remote()) {
+    ReportShutdownRequest(state, request(state.Server));
+    return;
+  }
+  ReportShutdownRequest(state, CallWithinTimeLimit(state.TargetServer.shared_server(), request,
+                                                   std::chrono::seconds(state.ServerTimeoutSeconds))
+                                   .error);
 }
 
 bool RefuseUnlessAdministrator(State& state) {
@@ -91,16 +108,17 @@ uint32_t RequestRemoteShutdown(platform::TerminalServer& server, const std::stri
 void ExitWindowsCommand(State& state) {
   for (const ExitWindowsRequest& request : kRequests) {
     if (request.word != state.CurrentCommand) continue;
+    const WhatIfText what_if{state.CurrentCommand, request.remote_flags != 0, {}};
     if (request.remote_flags != 0 && state.TargetServer.remote()) {
-      ReportShutdownRequest(state, AskRemoteServer(state, [&state, &request] {
-                              return RequestRemoteShutdown(state.Server, state.TargetServer.name(),
-                                                           request.remote_flags);
-                            }));
+      AskMachine(state, what_if,
+                 [machine = state.TargetServer.name(),
+                  flags = request.remote_flags](platform::TerminalServer& server) {
+                   return RequestRemoteShutdown(server, machine, flags);
+                 });
     } else if (!request.administrator_check || !RefuseUnlessAdministrator(state)) {
-      // The session may have ended during the administrator check.
-      if (!state.SessionEnded) {
-        ReportShutdownRequest(state, RequestExitWindows(state.Server, request.flags));
-      }
+      AskMachine(state, what_if, [flags = request.flags](platform::TerminalServer& server) {
+        return RequestExitWindows(server, flags);
+      });
     }
     break;
   }

@@ -44,10 +44,28 @@ void EnableShutdownPrivilege(platform::TerminalServer& server);
 // a nonzero `result` the word and the error text as a refusal.
 void ReportShutdownRequest(State& state, uint32_t result);
 
-// A request to the remote server the session commands address: logs its
-// name, then the result of `request`, or without a call the error of a
-// server that could not be reached.
-uint32_t AskRemoteServer(State& state, const std::function<uint32_t()>& request);
+// A request to a machine: 0 when it accepted, otherwise its error code.
+// It owns copies of everything it reads: on another server it runs on a
+// thread of its own, which the run may give up on.
+using MachineRequest = std::function<uint32_t(platform::TerminalServer&)>;
+
+// What "/WHATIF" prints instead of a request: `head`, then " on " and the
+// server's name when `names_server`, then `tail`.
+struct WhatIfText {
+  std::string head;
+  bool names_server = true;
+  std::string tail;
+};
+
+// Makes `request` of the machine the commands address and reports it. Here
+// it is made as it stands. After "/SERVER name" the name is logged and the
+// request runs within "/SERVERTIMEOUT" (1460 at the limit), also when that
+// server failed its check: these calls do not go through Terminal Services,
+// and a server whose sessions hang is the one that needs a restart. Under
+// "/WHATIF" the line of `what_if` is reported instead. `announcement`, when
+// given, is logged right before the request is made.
+void AskMachine(State& state, const WhatIfText& what_if, const MachineRequest& request,
+                std::string_view announcement = {});
 
 // Reports the refusal and returns true unless the caller is an elevated
 // administrator.

@@ -17,35 +17,36 @@ struct ScheduledRequest {
   std::string_view announcement;
 };
 
-// Sessions still open when the time is up are logged off without asking.
+// Sessions still open when the time is up are logged off without asking,
+// the one that asked included: without SHUTDOWN_FORCE_SELF an unsaved
+// document there could stall the restart (Windows' own "shutdown /t" with a
+// time implies /f as well).
+constexpr uint32_t kForceAll = platform::kShutdownForceOthers | platform::kShutdownForceSelf;
 constexpr ScheduledRequest kScheduledRequests[] = {
-    {"/REBOOTIN", platform::kShutdownForceOthers | platform::kShutdownRestart, "Restart in "},
-    {"/SHUTDOWNIN", platform::kShutdownForceOthers | platform::kShutdownPowerOff, "Power-off in "},
+    {"/REBOOTIN", kForceAll | platform::kShutdownRestart, "Restart in "},
+    {"/SHUTDOWNIN", kForceAll | platform::kShutdownPowerOff, "Power-off in "},
 };
 
-// Here: the same administrator check as "/REBOOT" and the shutdown
-// privilege, then `request`. On another server: `request`, which that
-// server decides on itself.
-void Ask(State& state, bool administrator_check, const std::function<uint32_t()>& request) {
-  if (state.TargetServer.remote()) {
-    ReportShutdownRequest(state, AskRemoteServer(state, request));
-    return;
-  }
-  if (administrator_check && RefuseUnlessAdministrator(state)) return;
-  if (state.SessionEnded) return;
-  EnableShutdownPrivilege(state.Server);
-  ReportShutdownRequest(state, request());
+// The machine the request goes to, for the W calls: null for this one.
+const char16_t* MachineOrNull(const std::u16string& name) {
+  return name.empty() ? nullptr : name.c_str();
 }
 
-// The machine the request goes to: null for this one.
-struct MachineName {
-  explicit MachineName(State& state)
-      : remote(state.TargetServer.remote()),
-        name(state.System.AnsiToUtf16(state.TargetServer.name())) {}
-  const char16_t* get() const { return remote ? name.c_str() : nullptr; }
-  bool remote;
-  std::u16string name;
-};
+// Here: the administrator check when asked for (as "/REBOOT" has), then the
+// shutdown privilege, then `call`. On another server: `call`, which that
+// server decides on itself.
+void Ask(State& state, bool administrator_check, const WhatIfText& what_if,
+         const MachineRequest& call, std::string_view announcement = {}) {
+  const bool remote = state.TargetServer.remote();
+  if (!remote && administrator_check && RefuseUnlessAdministrator(state)) return;
+  AskMachine(
+      state, what_if,
+      [remote, call](platform::TerminalServer& server) {
+        if (!remote) EnableShutdownPrivilege(server);
+        return call(server);
+      },
+      announcement);
+}
 
 }  // namespace
 
@@ -62,27 +63,44 @@ void ScheduledShutdownCommand(State& state) {
     message = Trim(state.ParamStr(state.ArgIndex + 2));
     wide_message = state.System.AnsiToUtf16(message);
   }
+  const bool operands = state.OperandsFollow(2);
+  const int32_t word_index = state.ArgIndex;
   state.ArgIndex += 3;
-  if (request == nullptr || !minutes || wide_message.size() > kLongestShutdownMessage) {
-    state.StopRequested = true;
+  if (!operands) {
+    state.StopAt(word_index, "a number of minutes and a message must follow");
     return;
   }
-  Ask(state, true, [&state, &request, &minutes, &message, &wide_message] {
-    state.LogInfo(std::string(request->announcement) + std::to_string(*minutes) +
-                  " minutes: " + message);
-    const MachineName machine(state);
-    return state.Server.InitiateShutdownW(machine.get(), wide_message.c_str(), *minutes * 60,
-                                          request->flags, kShutdownReason);
-  });
+  if (request == nullptr || !minutes) {
+    state.StopAt(word_index + 1, state.CurrentCommand + " takes 1 to " +
+                                     std::to_string(kLongestCountdownMinutes) + " minutes");
+    return;
+  }
+  if (wide_message.size() > kLongestShutdownMessage) {
+    state.StopAt(word_index + 2, "the message has more than " +
+                                     std::to_string(kLongestShutdownMessage) + " characters");
+    return;
+  }
+  const std::string announcement =
+      std::string(request->announcement) + std::to_string(*minutes) + " minutes";
+  const std::u16string machine =
+      state.TargetServer.remote() ? state.System.AnsiToUtf16(state.TargetServer.name()) : u"";
+  Ask(
+      state, true, {announcement, true, ": " + message},
+      [machine, wide_message, grace = *minutes * 60,
+       flags = request->flags](platform::TerminalServer& server) {
+        return server.InitiateShutdownW(MachineOrNull(machine), wide_message.c_str(), grace, flags,
+                                        kShutdownReason);
+      },
+      announcement + ": " + message);
 }
 
 void AbortShutdownCommand(State& state) {
   ++state.ArgIndex;
-  Ask(state, false, [&state] {
-    const MachineName machine(state);
-    return state.Server.AbortSystemShutdownW(machine.get())
-               ? 0
-               : FailureCode(state.Server.GetLastError());
+  const std::u16string machine =
+      state.TargetServer.remote() ? state.System.AnsiToUtf16(state.TargetServer.name()) : u"";
+  Ask(state, false, {"/ABORTSHUTDOWN", true, {}}, [machine](platform::TerminalServer& server) {
+    return server.AbortSystemShutdownW(MachineOrNull(machine)) ? 0
+                                                               : FailureCode(server.GetLastError());
   });
 }
 

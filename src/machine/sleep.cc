@@ -27,6 +27,7 @@ void SleepCommand(State& state) {
   state.LogInfo("Begin Sleep");
   uint32_t seconds = 0;
   uint32_t range = 0;
+  const int32_t word_index = state.ArgIndex;
   ++state.ArgIndex;
   // The first operand is taken whatever it looks like.
   if (state.ArgIndex <= state.ParamCount()) {
@@ -47,7 +48,8 @@ void SleepCommand(State& state) {
     if (seconds > kLongestSleepSeconds) seconds = kLongestSleepSeconds;
   }
   if (seconds == 0 || seconds > kLongestSleepSeconds) {
-    state.StopRequested = true;
+    state.StopAt(word_index + (state.ArgIndex > word_index + 1 ? 1 : 0),
+                 "/SLEEP takes 1 to 86400 seconds");
   } else {
     Wait(state, seconds);
   }

@@ -10,9 +10,10 @@ EndOfSessionClose& EndOfSessionClose::Instance() {
   return *instance;
 }
 
-bool EndOfSessionClose::Arm(std::function<void()> close) {
+bool EndOfSessionClose::Arm(std::function<void()> ended, std::function<void()> close) {
   std::lock_guard lock(mutex_);
   if (close_) return false;
+  ended_ = std::move(ended);
   close_ = std::move(close);
   started_ = false;
   return true;
@@ -21,6 +22,7 @@ bool EndOfSessionClose::Arm(std::function<void()> close) {
 void EndOfSessionClose::Disarm() {
   std::unique_lock lock(mutex_);
   close_ = nullptr;
+  ended_ = nullptr;
   finished_.wait(lock, [this] { return !running_; });
 }
 
@@ -28,6 +30,10 @@ void EndOfSessionClose::RunWithin(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   if (close_ && !started_) {
     started_ = true;
+    try {
+      if (ended_) ended_();
+    } catch (...) {
+    }
     running_ = true;
     try {
       // Detached: when it outlasts the limit, the process ends around it.

@@ -20,8 +20,9 @@ class EndOfSessionClose {
   // so the one instance is never destroyed.
   static EndOfSessionClose& Instance();
 
-  // False when a close is armed already.
-  bool Arm(std::function<void()> close);
+  // False when a close is armed already. `ended` is run first, on the
+  // caller's thread of RunWithin, before the close starts.
+  bool Arm(std::function<void()> ended, std::function<void()> close);
   // No close starts from now on; waits for one that has started.
   void Disarm();
   // Starts the armed close unless it has started, then waits until it has
@@ -33,6 +34,7 @@ class EndOfSessionClose {
 
   std::mutex mutex_;
   std::condition_variable finished_;
+  std::function<void()> ended_;
   std::function<void()> close_;
   bool started_ = false;
   bool running_ = false;

@@ -313,6 +313,11 @@ class PosixSystem : public System {
     return std::make_unique<PosixFile>(descriptor);
   }
 
+  std::string LastFileErrorText() override {
+    const int error = errno;
+    return std::string(std::strerror(error)) + " [" + std::to_string(error) + "]";
+  }
+
   void CreateParentDirectories(const std::u16string& path) override {
     const std::string name = Utf16ToUtf8(path);
     for (size_t slash = name.find('/', 1); slash != std::string::npos;
@@ -346,8 +351,9 @@ class PosixSystem : public System {
   }
 
   std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()> close_log) override {
-    if (!StartEndOfSessionWatcher() || !EndOfSessionClose::Instance().Arm(std::move(close_log))) {
+      std::function<void()> session_ended, std::function<void()> close_log) override {
+    if (!StartEndOfSessionWatcher() ||
+        !EndOfSessionClose::Instance().Arm(std::move(session_ended), std::move(close_log))) {
       return nullptr;
     }
     return std::make_unique<PosixEndOfSessionHandler>();

@@ -283,6 +283,20 @@ class Win32System : public System {
     return std::make_unique<Win32File>(handle);
   }
 
+  std::string LastFileErrorText() override {
+    const DWORD error = ::GetLastError();
+    char buffer[256] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, strnlen(buffer, std::min<size_t>(length, sizeof buffer)));
+    while (!text.empty() &&
+           (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) {
+      text.pop_back();
+    }
+    return text + " [" + std::to_string(error) + "]";
+  }
+
   void CreateParentDirectories(const std::u16string& path) override {
     const size_t root = RootLength(path);
     for (size_t i = root; i < path.size(); ++i) {
@@ -324,8 +338,9 @@ class Win32System : public System {
   }
 
   std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()> close_log) override {
-    if (!EndOfSessionClose::Instance().Arm(std::move(close_log))) return nullptr;
+      std::function<void()> session_ended, std::function<void()> close_log) override {
+    if (!EndOfSessionClose::Instance().Arm(std::move(session_ended), std::move(close_log)))
+      return nullptr;
     if (!::SetConsoleCtrlHandler(EndOfSessionRoutine, TRUE)) {
       EndOfSessionClose::Instance().Disarm();
       return nullptr;

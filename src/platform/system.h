@@ -91,6 +91,9 @@ class System {
 
   // Files of the log; `path` is UTF-16 in the platform's own form.
   virtual std::unique_ptr<File> OpenFile(const std::u16string& path, OpenMode mode) = 0;
+  // The system's text and code for why the last file call on this thread
+  // failed, as "text [code]".
+  virtual std::string LastFileErrorText() = 0;
   // Creates every missing directory above the file `path`.
   virtual void CreateParentDirectories(const std::u16string& path) = 0;
 
@@ -101,12 +104,14 @@ class System {
 
   // When the user or the system ends the program's session (Ctrl+C,
   // Ctrl+Break, the console closed, logoff, shutdown; SIGINT, SIGTERM and
-  // SIGHUP on Linux), `close_log` runs on a thread of its own, at any point
-  // of the run, and is waited for a few seconds at most; then the process
-  // ends as it would have without the handler. Install it before any thread
-  // starts. Null when it cannot be installed or one is installed already.
+  // SIGHUP on Linux), `session_ended` runs first, on the system's own
+  // notification thread, so that nothing new starts from that moment; then
+  // `close_log` runs on a thread of its own, at any point of the run, and is
+  // waited for a few seconds at most; then the process ends as it would
+  // have without the handler. Install it before any thread starts. Null
+  // when it cannot be installed or one is installed already.
   virtual std::unique_ptr<EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()> close_log) = 0;
+      std::function<void()> session_ended, std::function<void()> close_log) = 0;
 
   // Code-page conversions: ANSI is the system's ANSI code page.
   virtual std::u16string AnsiToUtf16(std::string_view text) = 0;

@@ -59,9 +59,11 @@ inline constexpr uint32_t kErrorRpcServerUnavailable = 1722;
 inline constexpr uint32_t kErrorShutdownInProgress = 1115;
 inline constexpr uint32_t kErrorNoShutdownInProgress = 1116;
 inline constexpr uint32_t kErrorTimeout = 1460;
+inline constexpr uint32_t kErrorShutdownIsScheduled = 1190;
 
 // InitiateShutdownA flags.
 inline constexpr uint32_t kShutdownForceOthers = 0x01;
+inline constexpr uint32_t kShutdownForceSelf = 0x02;
 inline constexpr uint32_t kShutdownPowerOff = 0x08;
 inline constexpr uint32_t kShutdownRestart = 0x04;
 

@@ -34,7 +34,8 @@ void ServerCommand(State& state) {
     if (name.substr(0, 2) == "\\\\") name.remove_prefix(2);
   }
   if (name.empty() || name.size() > kMaxServerName) {
-    state.StopRequested = true;
+    state.StopAt(state.OperandOrWord(1), "a server name of 1 to " + std::to_string(kMaxServerName) +
+                                             " characters must follow");
   } else {
     state.LogInfo("Server: " + std::string(name));
     // This machine by any of its names is the local server, so that the
@@ -56,7 +57,8 @@ void ServerTimeoutCommand(State& state) {
     state.ServerTimeoutSeconds = *seconds;
     state.LogInfo("Server timeout: " + std::to_string(*seconds));
   } else {
-    state.StopRequested = true;
+    state.StopAt(state.OperandOrWord(1),
+                 "/SERVERTIMEOUT takes 1 to " + std::to_string(kLongestServerTimeout) + " seconds");
   }
   state.ArgIndex += 2;
 }

@@ -37,13 +37,13 @@ std::string DateText(const platform::CalendarTime& time, char separator) {
 
 }  // namespace
 
-std::optional<std::string> QuerySessionDetail(State& state, uint32_t session_id,
+std::optional<std::string> QuerySessionDetail(State& state, uintptr_t server, uint32_t session_id,
                                               uint32_t info_class) {
   WtsBuffer<char16_t> buffer(state.Server);
   uint32_t bytes = 0;
-  if (!state.Server.WTSQuerySessionInformationW(state.TargetServer.handle(), session_id, info_class,
-                                                buffer.address(), &bytes)) {
-    const uint32_t error = state.Server.GetLastError();
+  if (!state.Server.WTSQuerySessionInformationW(server, session_id, info_class, buffer.address(),
+                                                &bytes)) {
+    const uint32_t error = FailureCode(state.Server.GetLastError());
     state.LogError("Error 6c");
     state.LogError(SystemErrorText(state.Server, error));
     return std::nullopt;
@@ -52,14 +52,15 @@ std::optional<std::string> QuerySessionDetail(State& state, uint32_t session_id,
   return std::string(reinterpret_cast<const char*>(buffer.get()), bytes);
 }
 
-std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id) {
+std::optional<SessionTimes> QuerySessionTimes(State& state, uintptr_t server, uint32_t session_id) {
   const std::optional<std::string> answer =
-      QuerySessionDetail(state, session_id, platform::kWtsSessionInfo);
+      QuerySessionDetail(state, server, session_id, platform::kWtsSessionInfo);
   if (!answer) return std::nullopt;
   SessionTimes times;
   platform::WtsInfo info;
   if (answer->size() >= sizeof info) {
     std::memcpy(&info, answer->data(), sizeof info);
+    times.state = info.State;
     times.logon = KnownOrZero(info.LogonTime);
     times.connect = KnownOrZero(info.ConnectTime);
     times.disconnect = KnownOrZero(info.DisconnectTime);
@@ -69,28 +70,32 @@ std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id)
   return times;
 }
 
-std::optional<int64_t> IdleSeconds(uint32_t session_state, const SessionTimes& times) {
+std::optional<int64_t> IdleSeconds(const SessionTimes& times) {
   int64_t since = 0;
-  if (session_state <= platform::kStateShadow) {
+  if (times.state <= platform::kStateShadow) {
     since = times.last_input;
-  } else if (session_state == platform::kStateDisconnected) {
+  } else if (times.state == platform::kStateDisconnected) {
     since = times.disconnect;
   }
   if (since == 0 || times.current == 0 || since > times.current) return std::nullopt;
   return (times.current - since) / platform::kFileTimeUnitsPerSecond;
 }
 
-bool IdleLongEnough(const State& state, uint32_t session_state, const SessionTimes* times) {
+bool IdleLongEnough(const State& state, const SessionTimes* times) {
   if (state.IdleMinutes == 0) return true;
   if (times == nullptr) return false;
-  const std::optional<int64_t> idle = IdleSeconds(session_state, *times);
+  const std::optional<int64_t> idle = IdleSeconds(*times);
   return idle && *idle >= int64_t{60} * state.IdleMinutes;
 }
 
-bool IdleLongEnough(State& state, const LookedUpSession& session) {
+bool IdleLongEnough(State& state, uintptr_t server, uint32_t session_id) {
   if (state.IdleMinutes == 0) return true;
-  const std::optional<SessionTimes> times = QuerySessionTimes(state, session.record.SessionId);
-  return IdleLongEnough(state, session.record.State, times ? &*times : nullptr);
+  const std::optional<SessionTimes> times = QuerySessionTimes(state, server, session_id);
+  return IdleLongEnough(state, times ? &*times : nullptr);
+}
+
+bool IdleLongEnough(State& state, const LookedUpSession& session) {
+  return IdleLongEnough(state, state.TargetServer.handle(), session.record.SessionId);
 }
 
 std::string IdleText(int64_t seconds) {

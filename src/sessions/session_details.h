@@ -15,9 +15,15 @@
 
 namespace quillmarsh::sessions {
 
+// A state no session has: the WTSSessionInfo answer did not tell.
+inline constexpr uint32_t kUnknownState = 0xFFFFFFFF;
+
 // The times of one WTSSessionInfo answer as FILETIME values; 0 for a time
-// that is unknown, before 1970 or after 9999.
+// that is unknown, before 1970 or after 9999. `state` is the session's state
+// in the same answer, so that the idle rule never judges a session by times
+// of a state it has left since the enumeration.
 struct SessionTimes {
+  uint32_t state = kUnknownState;
   int64_t logon = 0;
   int64_t connect = 0;
   int64_t disconnect = 0;
@@ -28,24 +34,26 @@ struct SessionTimes {
 // One WTSQuerySessionInformationW answer for the session on the target
 // server, its bytes copied; empty when it handed out no buffer. A failure
 // writes "Error 6c" and the error text to the log and gives nullopt.
-std::optional<std::string> QuerySessionDetail(State& state, uint32_t session_id,
+std::optional<std::string> QuerySessionDetail(State& state, uintptr_t server, uint32_t session_id,
                                               uint32_t info_class);
 
-// Queries WTSSessionInfo for the session on the target server. A failure
-// writes "Error 6c" and the error text to the log and gives nullopt.
-std::optional<SessionTimes> QuerySessionTimes(State& state, uint32_t session_id);
+// Queries WTSSessionInfo for the session on `server`. A failure writes
+// "Error 6c" and the error text to the log and gives nullopt.
+std::optional<SessionTimes> QuerySessionTimes(State& state, uintptr_t server, uint32_t session_id);
 
-// Whole seconds the session has been idle, by the server's own clock:
+// Whole seconds the session has been idle, by the server's own clock and
+// in the state the same answer gives:
 // since the last input in states 0 to 3, since the disconnect when
 // disconnected; unknown otherwise, and when that time is unknown or after
 // the current time.
-std::optional<int64_t> IdleSeconds(uint32_t session_state, const SessionTimes& times);
+std::optional<int64_t> IdleSeconds(const SessionTimes& times);
 
 // Under "/IDLEMINUTES n": whether the session is known to have been idle
-// for at least n minutes (one WTSSessionInfo query). Without it: true, and
-// nothing is asked.
+// for at least n minutes (one WTSSessionInfo query on `server`). Without
+// it: true, and nothing is asked.
+bool IdleLongEnough(State& state, uintptr_t server, uint32_t session_id);
 bool IdleLongEnough(State& state, const LookedUpSession& session);
-bool IdleLongEnough(const State& state, uint32_t session_state, const SessionTimes* times);
+bool IdleLongEnough(const State& state, const SessionTimes* times);
 
 // "H:MM" under a day, otherwise "D+HH:MM"; minutes rounded down.
 std::string IdleText(int64_t seconds);

@@ -46,7 +46,7 @@ std::string TableLine(std::string_view server, std::string_view id, std::string_
 // The client's name (class 10), up to its NUL; empty when unknown.
 std::u16string ClientName(State& state, uint32_t session_id) {
   const std::optional<std::string> answer =
-      QuerySessionDetail(state, session_id, platform::kWtsClientName);
+      QuerySessionDetail(state, state.TargetServer.handle(), session_id, platform::kWtsClientName);
   if (!answer) return {};
   std::u16string name(answer->size() / 2, u'\0');
   std::memcpy(name.data(), answer->data(), name.size() * 2);
@@ -55,8 +55,8 @@ std::u16string ClientName(State& state, uint32_t session_id) {
 
 // The client's address (class 14); empty when unknown.
 std::string ClientAddress(State& state, uint32_t session_id) {
-  const std::optional<std::string> answer =
-      QuerySessionDetail(state, session_id, platform::kWtsClientAddress);
+  const std::optional<std::string> answer = QuerySessionDetail(
+      state, state.TargetServer.handle(), session_id, platform::kWtsClientAddress);
   platform::WtsClientAddress address{};
   if (!answer || answer->size() < sizeof address) return {};
   std::memcpy(&address, answer->data(), sizeof address);
@@ -74,10 +74,11 @@ class SessionInfoPrinter {
 
   void Print(const LookedUpSession& session) {
     const uint32_t id = session.record.SessionId;
-    const std::optional<SessionTimes> times = QuerySessionTimes(state_, id);
-    if (!IdleLongEnough(state_, session.record.State, times ? &*times : nullptr)) return;
+    const std::optional<SessionTimes> times =
+        QuerySessionTimes(state_, state_.TargetServer.handle(), id);
+    if (!IdleLongEnough(state_, times ? &*times : nullptr)) return;
     const SessionTimes known = times.value_or(SessionTimes{});
-    const std::optional<int64_t> idle = IdleSeconds(session.record.State, known);
+    const std::optional<int64_t> idle = IdleSeconds(known);
     const std::u16string client_name = ClientName(state_, id);
     if (state_.CsvOutput) {
       const std::string address = ClientAddress(state_, id);
@@ -129,7 +130,7 @@ void SessionInfoCommand(State& state) {
   const std::string target(state.OperandsFollow(1) ? Trim(state.ParamStr(state.ArgIndex + 1))
                                                    : std::string_view());
   if (target.empty()) {
-    state.StopRequested = true;
+    state.StopAt(state.OperandOrWord(1), "a user name, *ALL or #id must follow");
   } else {
     if (state.CsvOutput && !state.CsvHeadingWritten) {
       state.PrintLine(kCsvHeading);
@@ -166,7 +167,8 @@ void IdleMinutesCommand(State& state) {
           : std::nullopt;
   if (!minutes) {
     // A typo must never turn the filter off before an action.
-    state.StopRequested = true;
+    state.StopAt(state.OperandOrWord(1),
+                 "/IDLEMINUTES takes 0 to " + std::to_string(kMostIdleMinutes) + " minutes");
   } else {
     state.IdleMinutes = *minutes;
     state.LogInfo("Idle minutes: " + std::to_string(*minutes));
@@ -178,9 +180,9 @@ void ExceptCommand(State& state) {
   const std::string_view operand =
       state.OperandsFollow(1) ? Trim(state.ParamStr(state.ArgIndex + 1)) : std::string_view();
   if (operand.empty()) {
-    state.StopRequested = true;
+    state.StopAt(state.OperandOrWord(1), "a user name or #id must follow");
   } else {
-    state.ExceptTargets.push_back(UpperAscii(operand));
+    state.ExceptTargets.push_back({std::string(operand), state.TargetServer.name()});
     state.LogInfo("Except: " + std::string(operand));
   }
   state.ArgIndex += 2;

@@ -63,21 +63,24 @@ std::optional<uint32_t> SessionNumber(std::string_view target) {
   return static_cast<uint32_t>(number);
 }
 
-bool Selected(const State& state, const ScanOptions& options, const LookedUpSession& session,
-              const std::string& upper_target) {
-  if (options.matching == Matching::kNone || MatchesTarget(session, upper_target, false)) {
+bool Selected(State& state, const ScanOptions& options, const LookedUpSession& session) {
+  if (options.matching == Matching::kNone ||
+      MatchesTarget(state.System, session, options.target, false)) {
     return true;
   }
-  if (options.matching != Matching::kByNameOrAll || upper_target != "*ALL") return false;
+  if (options.matching != Matching::kByNameOrAll || UpperAscii(options.target) != "*ALL") {
+    return false;
+  }
   // "/EXCEPT" leaves sessions out of "*ALL" only, never out of a named target.
-  for (const std::string& excepted : state.ExceptTargets) {
-    if (MatchesTarget(session, excepted, false)) return false;
+  const std::string& server = state.TargetServer.name();
+  for (const ExceptTarget& excepted : state.ExceptTargets) {
+    const bool same_server = UpperAscii(excepted.server) == UpperAscii(server);
+    if (MatchesTarget(state.System, session, excepted.target, false, same_server)) return false;
   }
   return true;
 }
 
-void VisitSession(State& state, const ScanOptions& options, const std::string& upper_target,
-                  const WtsSessionInfo& record) {
+void VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo& record) {
   platform::TerminalServer& server = state.Server;
   const uintptr_t handle = state.TargetServer.handle();
   NameBuffers names(server);
@@ -107,7 +110,7 @@ void VisitSession(State& state, const ScanOptions& options, const std::string& u
     }
     state.LogInfo(line);
   }
-  if (Selected(state, options, session, upper_target)) options.on_match(session);
+  if (Selected(state, options, session)) options.on_match(session);
   names.Free();
 }
 
@@ -122,19 +125,21 @@ std::string SessionName(const LookedUpSession& session) {
   return name;
 }
 
-bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target, bool allow_all) {
-  if (NameCounts(session.user_bytes) && upper_target.find('\\') == std::string_view::npos &&
-      UpperAscii(session.user) == upper_target) {
+bool MatchesTarget(platform::System& system, const LookedUpSession& session,
+                   std::string_view target, bool allow_all, bool by_id) {
+  if (NameCounts(session.user_bytes) && target.find('\\') == std::string_view::npos &&
+      SameAccountName(system, session.user, target)) {
     return true;
   }
   if (NameCounts(session.user_bytes) && NameCounts(session.domain_bytes) &&
-      UpperAscii(SessionName(session)) == upper_target) {
+      target.find('\\') != std::string_view::npos &&
+      SameAccountName(system, SessionName(session), target)) {
     return true;
   }
-  if (upper_target.starts_with('#') && SessionNumber(upper_target) == session.record.SessionId) {
+  if (by_id && target.starts_with('#') && SessionNumber(target) == session.record.SessionId) {
     return true;
   }
-  return allow_all && upper_target == "*ALL";
+  return allow_all && UpperAscii(target) == "*ALL";
 }
 
 void RunSessionScan(State& state, const ScanOptions& options) {
@@ -158,7 +163,6 @@ void RunSessionScan(State& state, const ScanOptions& options) {
   state.LogInfo("Counted: " + std::to_string(count));
   if (options.on_counted) options.on_counted(count);
 
-  const std::string upper_target = UpperAscii(options.target);
   for (uint32_t i = 0; i < count; ++i) {
     const WtsSessionInfo& record = sessions.get()[i];
     if (!PassesOwnSessionRule(state, options.own_session_rule, record.SessionId)) continue;
@@ -166,7 +170,7 @@ void RunSessionScan(State& state, const ScanOptions& options) {
       if (options.on_beyond_bound) options.on_beyond_bound(record);
       continue;
     }
-    VisitSession(state, options, upper_target, record);
+    VisitSession(state, options, record);
   }
   sessions.Free();
 }

@@ -63,8 +63,9 @@ void RunSessionScan(State& state, const ScanOptions& options);
 // Domain + "\" + User, also when either is empty.
 std::string SessionName(const LookedUpSession& session);
 
-// Whether a looked-up session matches the target by name or by "#id";
-// `upper_target` is the target upper-cased.
-bool MatchesTarget(const LookedUpSession& session, std::string_view upper_target, bool allow_all);
+// Whether a looked-up session matches the target by name (letter case
+// ignored as Windows ignores it) or, when `by_id`, by "#id".
+bool MatchesTarget(platform::System& system, const LookedUpSession& session,
+                   std::string_view target, bool allow_all, bool by_id = true);
 
 }  // namespace quillmarsh::sessions

@@ -18,7 +18,7 @@ void StatusCommand(State& state) {
   state.LogInfo("Begin Status");
   ++state.ArgIndex;
   if (state.ArgIndex > state.ParamCount()) {
-    state.StopRequested = true;
+    state.StopAt(state.ArgIndex - 1, "a user name or #id must follow");
   } else {
     const std::string target(Trim(state.ParamStr(state.ArgIndex)));
     ++state.ArgIndex;

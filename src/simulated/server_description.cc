@@ -302,7 +302,7 @@ bool DescriptionReader::key(std::string& name) {
       {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
        "current_session", "exit_windows_error", "sessions", "servers", "utc_ms_of_day",
        "virtual_sleep", "computer_name", "dns_name", "shutdown_pending", "initiate_shutdown_error",
-       "abort_error", "current_time"},
+       "abort_error", "current_time", "shutdown_in_progress"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -320,7 +320,7 @@ bool DescriptionReader::key(std::string& name) {
       {},
       // kServer
       {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
-       "delay_ms", "current_time"},
+       "delay_ms", "current_time", "shutdown_in_progress"},
   };
   static const char* kWhere[] = {"the server",          "\"token\"", "a token",   "",
                                  "\"current_session\"", "",          "a session", "",
@@ -415,6 +415,7 @@ bool DescriptionReader::RootValue(const Scalar& value) {
   if (key_ == "exit_windows_error") return Unsigned(value, &server_.exit_windows_error);
   if (key_ == "virtual_sleep") return Boolean(value, &server_.virtual_sleep);
   if (key_ == "shutdown_pending") return Boolean(value, &server_.shutdown_pending);
+  if (key_ == "shutdown_in_progress") return Boolean(value, &server_.shutdown_in_progress);
   if (key_ == "initiate_shutdown_error") return Unsigned(value, &server_.initiate_shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &server_.abort_error);
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
@@ -497,6 +498,7 @@ bool DescriptionReader::RemoteServerValue(const Scalar& value) {
   SimulatedRemoteServer& remote = server_.servers.back();
   if (key_ == "sessions") return WrongType("a list");
   if (key_ == "shutdown_pending") return Boolean(value, &remote.shutdown_pending);
+  if (key_ == "shutdown_in_progress") return Boolean(value, &remote.shutdown_in_progress);
   if (key_ == "enumerate_error") return Unsigned(value, &remote.enumerate_error);
   if (key_ == "shutdown_error") return Unsigned(value, &remote.shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &remote.abort_error);

@@ -54,6 +54,8 @@ struct SimulatedRemoteServer {
   uint32_t abort_error = 0;
   // A restart or power-off countdown runs there when the program starts.
   bool shutdown_pending = false;
+  // The machine is shutting down already.
+  bool shutdown_in_progress = false;
   // Every call that reaches the server waits this long (real time).
   uint32_t delay_ms = 0;
   // Its clock as a FILETIME; absent: the real clock.
@@ -87,6 +89,7 @@ struct ServerDescription {
   // The server's clock as a FILETIME; absent: the real clock.
   std::optional<int64_t> current_time;
   bool shutdown_pending = false;
+  bool shutdown_in_progress = false;
   uint32_t initiate_shutdown_error = 0;
   uint32_t abort_error = 0;
   bool virtual_sleep = false;

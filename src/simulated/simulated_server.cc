@@ -45,6 +45,7 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {1008, "An attempt was made to reference a token that does not exist.\r\n"},
       {1115, "A system shutdown is in progress.\r\n"},
       {1116, "Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
+      {1190, "A system shutdown has already been scheduled.\r\n"},
       {1313, "A specified privilege does not exist.\r\n"},
       {1314, "A required privilege is not held by the client.\r\n"},
       {1460, "This operation returned because the timeout period expired.\r\n"},
@@ -539,7 +540,10 @@ class SimulatedServer : public TerminalServer {
     entry["flags"] = flags;
     entry["reason"] = reason;
     const std::optional<size_t> remote = RemoteNamed(name);
-    const uint32_t error = remote ? server_.servers[*remote].shutdown_error : kErrorBadNetPath;
+    uint32_t error = remote ? server_.servers[*remote].shutdown_error : kErrorBadNetPath;
+    if (error == 0 && server_.servers[*remote].shutdown_in_progress) {
+      error = kErrorShutdownInProgress;
+    }
     Finish(entry, error);
     return error;
   }
@@ -555,7 +559,9 @@ class SimulatedServer : public TerminalServer {
     entry["reason"] = reason;
     const Machine target = MachineNamed(machine);
     uint32_t error = target.error != 0 ? target.error : target.initiate_error;
-    if (error == 0 && *target.countdown) error = kErrorShutdownInProgress;
+    if (error == 0 && target.shutting_down) error = kErrorShutdownInProgress;
+    // A second countdown while one runs, as Windows answers "shutdown /t".
+    if (error == 0 && *target.countdown) error = kErrorShutdownIsScheduled;
     if (error == 0) *target.countdown = grace_period > 0;
     Finish(entry, error);
     return error;
@@ -739,18 +745,21 @@ class SimulatedServer : public TerminalServer {
     uint32_t initiate_error = 0;
     uint32_t abort_error = 0;
     uint32_t error = 0;
+    bool shutting_down = false;
   };
 
   // Null names this machine.
   Machine MachineNamed(const char16_t* machine) {
     if (!server_.terminal_services) return {nullptr, 0, 0, kErrorCallNotImplemented};
     if (machine == nullptr) {
-      return {&local_countdown_, server_.initiate_shutdown_error, server_.abort_error, 0};
+      return {&local_countdown_, server_.initiate_shutdown_error, server_.abort_error, 0,
+              server_.shutdown_in_progress};
     }
     const std::optional<size_t> remote = RemoteNamed(Utf16ToUtf8(machine));
     if (!remote) return {nullptr, 0, 0, kErrorBadNetPath};
     const SimulatedRemoteServer& other = server_.servers[*remote];
-    return {&remote_countdowns_[*remote].pending, other.shutdown_error, other.abort_error, 0};
+    return {&remote_countdowns_[*remote].pending, other.shutdown_error, other.abort_error, 0,
+            other.shutdown_in_progress};
   }
 
   bool OpenToken(std::optional<SimulatedToken>& token, uint32_t error, Handle* handle) {

@@ -18,8 +18,8 @@ const std::string& State::ParamStr(int32_t index) const {
   return Args[static_cast<size_t>(index)];
 }
 
-bool State::SameName(std::string_view first, std::string_view second) {
-  return System.EqualIgnoringCase(System.AnsiToUtf16(first), System.AnsiToUtf16(second));
+bool SameAccountName(platform::System& system, std::string_view first, std::string_view second) {
+  return system.EqualIgnoringCase(system.AnsiToUtf16(first), system.AnsiToUtf16(second));
 }
 
 void State::StopAt(int32_t index, std::string_view what) {

@@ -26,6 +26,18 @@ namespace quillmarsh {
 
 inline constexpr uint32_t kUnknownSessionId = 0xFFFFFFFF;
 
+// Two account names (ANSI) equal without regard to letter case, beyond
+// ASCII as Windows compares them ("MÜLLER" is "müller").
+bool SameAccountName(platform::System& system, std::string_view first, std::string_view second);
+
+// An "/EXCEPT" target: a user holds on every server, a "#id" only on the
+// server that was addressed when it was given (session ids are per server).
+struct ExceptTarget {
+  std::string target;
+  // The remote server's name as "/SERVER" kept it; empty for this one.
+  std::string server;
+};
+
 struct State {
   // `server` is shared with work that may outlive the run (a server check
   // given up on).
@@ -51,8 +63,8 @@ struct State {
   // Set when the user or the system ends the session (Ctrl+C, a signal):
   // no command, action or wait starts after it; a call under way finishes.
   std::atomic<bool> SessionEnded = false;
-  // "/EXCEPT": targets, upper-cased, that "*ALL" leaves out.
-  std::vector<std::string> ExceptTargets;
+  // "/EXCEPT": targets, trimmed, that "*ALL" leaves out.
+  std::vector<ExceptTarget> ExceptTargets;
   // "/IDLEMINUTES": 0, or the idle minutes a session needs to be acted on.
   uint32_t IdleMinutes = 0;
   // "/CSV": "/SESSIONINFO" writes CSV; the heading row once in a run.
@@ -76,10 +88,15 @@ struct State {
   const std::string& ParamStr(int32_t index) const;
   // True when ParamStr(ArgIndex + count) exists.
   bool OperandsFollow(int32_t count) const { return ArgIndex + count <= ParamCount(); }
+  // The position of operand `offset` of the command word, or of the word
+  // itself when that operand is missing: what StopAt names.
+  int32_t OperandOrWord(int32_t offset) const {
+    return OperandsFollow(offset) ? ArgIndex + offset : ArgIndex;
+  }
 
-  // Two account names (ANSI) equal without regard to letter case, beyond
-  // ASCII as Windows compares them ("MÜLLER" is "müller").
-  bool SameName(std::string_view first, std::string_view second);
+  bool SameName(std::string_view first, std::string_view second) {
+    return SameAccountName(System, first, second);
+  }
 
   // Stops processing at a wrong or missing argument: sets StopRequested and
   // names argument `index` on standard error, "quillmarsh: argument N

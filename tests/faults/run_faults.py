@@ -173,7 +173,12 @@ def same_as_without_log(ctx, temp):
     logged = ctx.run(["/LISTALLSESSIONS", "/LOGFILE", "/STATUS", "alice"], server, temp)
     check(plain.returncode == logged.returncode == 4, "exit codes differ")
     check(plain.stdout == logged.stdout, "output differs with /LOGFILE")
-    check(logged.stderr == b"", f"unexpected standard error {logged.stderr!r}")
+    # Standard error alone says why the log is missing.
+    said = logged.stderr.decode(errors="replace")
+    check(plain.stderr == b"" and said.startswith("quillmarsh: the log file cannot be opened: ")
+          and "quillmarsh.utf8.log: " in said
+          and said.endswith("]; running without a log\r\n") and said.count("\n") == 1,
+          f"unexpected standard error {logged.stderr!r}")
 
 
 def test_temp_directory_that_cannot_be_created(ctx):

@@ -36,6 +36,7 @@ class ForwardingSystem : public platform::System {
   std::unique_ptr<platform::File> OpenFile(const std::u16string& path, OpenMode mode) override {
     return host_->OpenFile(path, mode);
   }
+  std::string LastFileErrorText() override { return host_->LastFileErrorText(); }
   void CreateParentDirectories(const std::u16string& path) override {
     host_->CreateParentDirectories(path);
   }
@@ -46,8 +47,8 @@ class ForwardingSystem : public platform::System {
     return host_->OpenEvent(name, error);
   }
   std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()> close_log) override {
-    return host_->InstallEndOfSessionHandler(std::move(close_log));
+      std::function<void()> session_ended, std::function<void()> close_log) override {
+    return host_->InstallEndOfSessionHandler(std::move(session_ended), std::move(close_log));
   }
   std::u16string AnsiToUtf16(std::string_view text) override { return host_->AnsiToUtf16(text); }
   std::string Utf16ToAnsi(std::u16string_view text) override { return host_->Utf16ToAnsi(text); }

@@ -27,8 +27,11 @@ class EndingSystem : public CapturingSystem {
  public:
   using CapturingSystem::CapturingSystem;
   std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()> close_log) override {
-    end_session = std::move(close_log);
+      std::function<void()> session_ended, std::function<void()> close_log) override {
+    end_session = [session_ended = std::move(session_ended), close_log = std::move(close_log)] {
+      session_ended();
+      close_log();
+    };
     return std::make_unique<platform::EndOfSessionHandler>();
   }
   std::function<void()> end_session;

@@ -33,7 +33,7 @@ class CapturingSystem : public ForwardingSystem {
   void SetCurrentThreadBelowNormalPriority() override {}
   // Runs in the test process leave its signals alone.
   std::unique_ptr<platform::EndOfSessionHandler> InstallEndOfSessionHandler(
-      std::function<void()>) override {
+      std::function<void()>, std::function<void()>) override {
     return nullptr;
   }
 };

@@ -144,11 +144,11 @@ void TextAndClockChecks(System& system) {
 // Wine delivers no console event that a test could send itself without a
 // terminal: tests/wine/ctrl_c_test.py sends the program a Ctrl+C instead.
 void EndOfSessionChecks(System& system) {
-  auto handler = system.InstallEndOfSessionHandler([] {});
+  auto handler = system.InstallEndOfSessionHandler([] {}, [] {});
   Check(handler != nullptr, "the end-of-session handler is installed");
-  Check(system.InstallEndOfSessionHandler([] {}) == nullptr, "a second one is refused");
+  Check(system.InstallEndOfSessionHandler([] {}, [] {}) == nullptr, "a second one is refused");
   handler.reset();
-  handler = system.InstallEndOfSessionHandler([] {});
+  handler = system.InstallEndOfSessionHandler([] {}, [] {});
   Check(handler != nullptr, "a released handler can be installed again");
 }
 
