@@ -290,7 +290,7 @@ class SimulatedServer : public TerminalServer {
       *bytes = sizeof address;
     } else {
       WtsInfo& info = owned->info;
-      info.State = session->state;
+      info.State = session->recheck_state.value_or(session->state);
       info.SessionId = session->id;
       CopyField(session->station, info.WinStationName);
       CopyField(session->domain, info.Domain);
