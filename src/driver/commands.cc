@@ -6,6 +6,7 @@
 #include "actions/message.h"
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
+#include "machine/logon_mode.h"
 #include "machine/scheduled_shutdown.h"
 #include "machine/sleep.h"
 #include "sessions/server_command.h"
@@ -59,6 +60,7 @@ constexpr std::array kCommands = {
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
     Command{"/WHATIF", WhatIfCommand},
+    Command{"/LOGONS", machine::LogonModeCommand},
 };
 
 }  // namespace

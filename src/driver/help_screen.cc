@@ -129,7 +129,7 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands, then "/whatif".
+// countdown commands, then "/whatif" and "/logons".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -199,6 +199,14 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   would make is shown as a line \"What if: ...\" instead, with its Errorlevel.",
     "   Listings, status, checks and /sleep still run.",
     "",
+    "/logons enable|drain|drainuntilrestart|disable|query",
+    "   Whether the terminal server takes new logons; the users on it stay.",
+    "   drain: reconnections only; drainuntilrestart: the same until it restarts;",
+    "   disable: no new logons from clients; enable: all logons again.",
+    "   Can only be done by members of Administrators (query by anyone).",
+    "   query shows the mode: Errorlevel 1 enabled, 2 drain, 3 drain until restart,",
+    "      4 disabled. The others set Errorlevel 2 when done, 1 when refused.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -207,7 +215,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12 + 6);
+static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12 + 6 + 8);
 
 }  // namespace
 

@@ -137,6 +137,16 @@ struct TokenPrivileges {
 };
 static_assert(sizeof(TokenPrivileges) == 16);
 
+// Whether a server takes new logons: the two properties of the WMI class
+// Win32_TerminalServiceSetting (namespace root\CIMV2\TerminalServices).
+struct LogonMode {
+  // 0 all connections allowed; 1 reconnections only, until the server
+  // restarts; 2 reconnections only.
+  uint32_t SessionBrokerDrainMode = 0;
+  // 0 new logons allowed; 1 new logons from clients refused.
+  uint32_t Logons = 0;
+};
+
 class TerminalServer {
  public:
   virtual ~TerminalServer() = default;
@@ -221,6 +231,14 @@ class TerminalServer {
   virtual void Sleep(uint32_t milliseconds) = 0;
   // The UTC time of day in milliseconds, read once at start-up.
   virtual uint32_t UtcMillisecondsOfDay() = 0;
+
+  // The logon mode of a machine through WMI (COM, initialised and
+  // uninitialised on the calling thread); a null machine is this one. 0, or
+  // the HRESULT (or error code) of the step that failed. Either may block for
+  // as long as a remote machine takes to answer.
+  virtual uint32_t ReadLogonMode(const char16_t* machine, LogonMode* mode) = 0;
+  // Writes both properties of the machine's single instance, update only.
+  virtual uint32_t WriteLogonMode(const char16_t* machine, const LogonMode& mode) = 0;
 };
 
 // Builds the terminal server of this program: the real one on Windows, or

@@ -29,17 +29,17 @@ std::string StateName(uint32_t session_state) {
 
 // The table's columns, each padded to its width and followed by a blank;
 // USER, the last one, is not padded.
-std::string TableLine(std::string_view server, std::string_view id, std::string_view state_name,
-                      std::string_view idle, std::string_view logon, std::string_view client,
-                      std::string_view user) {
-  std::string line = PadRight(server, 15);
+std::string TableLine(platform::System& system, std::string_view server, std::string_view id,
+                      std::string_view state_name, std::string_view idle, std::string_view logon,
+                      std::string_view client, std::string_view user) {
+  std::string line = TableCell(system, server, 15);
   for (auto [text, width] :
        {std::pair{id, 6}, {state_name, 12}, {idle, 9}, {logon, 16}, {client, 15}}) {
     line += ' ';
-    line += PadRight(text, static_cast<size_t>(width));
+    line += TableCell(system, text, static_cast<size_t>(width));
   }
   line += ' ';
-  line.append(user);
+  line += TableCell(system, user, 0);
   return line;
 }
 
@@ -97,7 +97,8 @@ class SessionInfoPrinter {
       state_.PrintLine(row);
     } else {
       if (!heading_printed_) {
-        state_.PrintLine(TableLine("SERVER", "ID", "STATE", "IDLE", "LOGON", "CLIENT", "USER"));
+        state_.PrintLine(
+            TableLine(state_.System, "SERVER", "ID", "STATE", "IDLE", "LOGON", "CLIENT", "USER"));
         heading_printed_ = true;
       }
       const std::string client = client_name.empty() ? "-" : state_.System.Utf16ToAnsi(client_name);
@@ -105,8 +106,8 @@ class SessionInfoPrinter {
       if (!session.user.empty()) {
         user = session.domain.empty() ? std::string(session.user) : SessionName(session);
       }
-      state_.PrintLine(TableLine(server_ansi_, std::to_string(id), StateName(session.record.State),
-                                 idle ? IdleText(*idle) : "-",
+      state_.PrintLine(TableLine(state_.System, server_ansi_, std::to_string(id),
+                                 StateName(session.record.State), idle ? IdleText(*idle) : "-",
                                  LocalMinuteText(state_.System, known.logon), client, user));
     }
     state_.ErrorLevel = 2;

@@ -206,6 +206,7 @@ class DescriptionReader {
     kSession,
     kServers,
     kServer,
+    kLogonMode,
   };
 
   bool Fail(std::string message) {
@@ -262,6 +263,9 @@ class DescriptionReader {
   SimulatedToken* token_ = nullptr;
   // The list that a "sessions" key fills: the server's own or another's.
   std::vector<SimulatedSession>* session_list_ = nullptr;
+  // The logon mode that a "logon_mode" object fills: the server's own or
+  // another's.
+  SimulatedLogonMode* logon_mode_ = nullptr;
   bool session_has_id_ = false;
   bool session_has_state_ = false;
 };
@@ -282,6 +286,9 @@ bool DescriptionReader::start_object(size_t) {
     frames_.push_back(Frame::kCurrentSession);
   } else if (frame == Frame::kRoot && key_ == "servers") {
     frames_.push_back(Frame::kServers);
+  } else if ((frame == Frame::kRoot || frame == Frame::kServer) && key_ == "logon_mode") {
+    logon_mode_ = frame == Frame::kRoot ? &server_.logon_mode : &server_.servers.back().logon_mode;
+    frames_.push_back(Frame::kLogonMode);
   } else if (frame == Frame::kServers) {
     server_.servers.back().name = key_;
     frames_.push_back(Frame::kServer);
@@ -299,10 +306,28 @@ bool DescriptionReader::start_object(size_t) {
 bool DescriptionReader::key(std::string& name) {
   static const std::vector<std::string_view> kKeys[] = {
       // kRoot
-      {"own_session", "user_name", "os_major", "netwksta_major", "token", "enumerate_error",
-       "current_session", "exit_windows_error", "sessions", "servers", "utc_ms_of_day",
-       "virtual_sleep", "computer_name", "dns_name", "shutdown_pending", "initiate_shutdown_error",
-       "abort_error", "current_time", "shutdown_in_progress"},
+      {"own_session",
+       "user_name",
+       "os_major",
+       "netwksta_major",
+       "token",
+       "enumerate_error",
+       "current_session",
+       "exit_windows_error",
+       "sessions",
+       "servers",
+       "utc_ms_of_day",
+       "virtual_sleep",
+       "computer_name",
+       "dns_name",
+       "shutdown_pending",
+       "initiate_shutdown_error",
+       "abort_error",
+       "current_time",
+       "shutdown_in_progress",
+       "logon_mode",
+       "logon_mode_error",
+       "logon_mode_write_error"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -320,11 +345,14 @@ bool DescriptionReader::key(std::string& name) {
       {},
       // kServer
       {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
-       "delay_ms", "current_time", "shutdown_in_progress"},
+       "delay_ms", "current_time", "shutdown_in_progress", "logon_mode", "logon_mode_error",
+       "logon_mode_write_error", "logon_mode_delay_ms"},
+      // kLogonMode
+      {"drain", "logons"},
   };
-  static const char* kWhere[] = {"the server",          "\"token\"", "a token",   "",
-                                 "\"current_session\"", "",          "a session", "",
-                                 "another server"};
+  static const char* kWhere[] = {
+      "the server", "\"token\"",      "a token",       "", "\"current_session\"", "", "a session",
+      "",           "another server", "\"logon_mode\""};
   if (frames_.back() == Frame::kServers) {
     for (const SimulatedRemoteServer& other : server_.servers) {
       if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
@@ -402,6 +430,8 @@ bool DescriptionReader::Value(const Scalar& value) {
       return WrongType("an object");
     case Frame::kServer:
       return RemoteServerValue(value);
+    case Frame::kLogonMode:
+      return Unsigned(value, key_ == "drain" ? &logon_mode_->drain : &logon_mode_->logons);
   }
   return false;
 }
@@ -420,6 +450,8 @@ bool DescriptionReader::RootValue(const Scalar& value) {
   if (key_ == "abort_error") return Unsigned(value, &server_.abort_error);
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
   if (key_ == "current_time") return ClockValue(value, &server_.current_time);
+  if (key_ == "logon_mode_error") return Unsigned(value, &server_.logon_mode.error);
+  if (key_ == "logon_mode_write_error") return Unsigned(value, &server_.logon_mode.write_error);
   if (key_ == "computer_name") {
     std::string name;
     if (!Text(value, &name)) return false;
@@ -503,6 +535,10 @@ bool DescriptionReader::RemoteServerValue(const Scalar& value) {
   if (key_ == "shutdown_error") return Unsigned(value, &remote.shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &remote.abort_error);
   if (key_ == "current_time") return ClockValue(value, &remote.current_time);
+  if (key_ == "logon_mode") return WrongType("an object");
+  if (key_ == "logon_mode_error") return Unsigned(value, &remote.logon_mode.error);
+  if (key_ == "logon_mode_write_error") return Unsigned(value, &remote.logon_mode.write_error);
+  if (key_ == "logon_mode_delay_ms") return Unsigned(value, &remote.logon_mode.delay_ms);
   return Unsigned(value, &remote.delay_ms);
 }
 

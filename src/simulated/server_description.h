@@ -45,6 +45,19 @@ struct SimulatedSession {
   uint32_t info_error = 0;
 };
 
+// A server's logon mode (Win32_TerminalServiceSetting) and the failures of
+// reading and writing it.
+struct SimulatedLogonMode {
+  uint32_t drain = 0;
+  uint32_t logons = 0;
+  // Reading and writing fail with this code.
+  uint32_t error = 0;
+  // Writing fails with this code.
+  uint32_t write_error = 0;
+  // Reading and writing wait this long (real time).
+  uint32_t delay_ms = 0;
+};
+
 // Another terminal server that "/SERVER name" reaches.
 struct SimulatedRemoteServer {
   std::string name;
@@ -60,6 +73,7 @@ struct SimulatedRemoteServer {
   uint32_t delay_ms = 0;
   // Its clock as a FILETIME; absent: the real clock.
   std::optional<int64_t> current_time;
+  SimulatedLogonMode logon_mode;
 };
 
 struct ServerDescription {
@@ -93,6 +107,7 @@ struct ServerDescription {
   uint32_t initiate_shutdown_error = 0;
   uint32_t abort_error = 0;
   bool virtual_sleep = false;
+  SimulatedLogonMode logon_mode;
 };
 
 // Whether two names are equal without regard to ASCII letter case.

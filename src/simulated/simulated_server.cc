@@ -29,6 +29,9 @@ using OrderedJson = nlohmann::ordered_json;
 constexpr uint32_t kNoSuchPrivilege = 1313;
 constexpr uint32_t kNoToken = 1008;
 constexpr uint32_t kShutdownPrivilegeLuid = 19;
+// HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): WMI's answer for a machine
+// that cannot be reached.
+constexpr uint32_t kRpcServerUnavailableHresult = 0x800706BA;
 
 // Windows' own English texts for the codes this layer produces.
 const std::map<uint32_t, std::string>& MessageTexts() {
@@ -51,6 +54,8 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {1460, "This operation returned because the timeout period expired.\r\n"},
       {1722, "The RPC server is unavailable.\r\n"},
       {7022, "The specified session cannot be found.\r\n"},
+      {0x8004100E, "Invalid namespace\r\n"},
+      {kRpcServerUnavailableHresult, "The RPC server is unavailable.\r\n"},
   };
   return texts;
 }
@@ -290,7 +295,7 @@ class SimulatedServer : public TerminalServer {
       *bytes = sizeof address;
     } else {
       WtsInfo& info = owned->info;
-      info.State = session->state;
+      info.State = session->recheck_state.value_or(session->state);
       info.SessionId = session->id;
       CopyField(session->station, info.WinStationName);
       CopyField(session->domain, info.Domain);
@@ -588,6 +593,40 @@ class SimulatedServer : public TerminalServer {
     }
   }
 
+  uint32_t ReadLogonMode(const char16_t* machine, LogonMode* mode) override {
+    SimulatedLogonMode* setting = LogonModeOf(machine);
+    if (setting != nullptr && setting->delay_ms != 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(setting->delay_ms));
+    }
+    JournalEntry entry = Call("Win32_TerminalServiceSetting.Get");
+    JournalMachine(entry, machine);
+    const uint32_t error = LogonModeError(setting, false);
+    if (error == 0) {
+      mode->SessionBrokerDrainMode = setting->drain;
+      mode->Logons = setting->logons;
+    }
+    Finish(entry, error);
+    return error;
+  }
+
+  uint32_t WriteLogonMode(const char16_t* machine, const LogonMode& mode) override {
+    SimulatedLogonMode* setting = LogonModeOf(machine);
+    if (setting != nullptr && setting->delay_ms != 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(setting->delay_ms));
+    }
+    JournalEntry entry = Call("Win32_TerminalServiceSetting.Put");
+    JournalMachine(entry, machine);
+    entry["drain"] = mode.SessionBrokerDrainMode;
+    entry["logons"] = mode.Logons;
+    const uint32_t error = LogonModeError(setting, true);
+    if (error == 0) {
+      setting->drain = mode.SessionBrokerDrainMode;
+      setting->logons = mode.Logons;
+    }
+    Finish(entry, error);
+    return error;
+  }
+
   uint32_t UtcMillisecondsOfDay() override {
     if (server_.utc_ms_of_day) return *server_.utc_ms_of_day;
     using namespace std::chrono;
@@ -760,6 +799,22 @@ class SimulatedServer : public TerminalServer {
     const SimulatedRemoteServer& other = server_.servers[*remote];
     return {&remote_countdowns_[*remote].pending, other.shutdown_error, other.abort_error, 0,
             other.shutdown_in_progress};
+  }
+
+  // The logon mode of a machine (null: this one); null when `servers` does
+  // not hold it. Its values are read and written under the journal's lock.
+  SimulatedLogonMode* LogonModeOf(const char16_t* machine) {
+    if (machine == nullptr) return &server_.logon_mode;
+    const std::optional<size_t> remote = RemoteNamed(Utf16ToUtf8(machine));
+    return remote ? &server_.servers[*remote].logon_mode : nullptr;
+  }
+
+  // Without Terminal Services there is no such setting to reach.
+  uint32_t LogonModeError(const SimulatedLogonMode* setting, bool writing) const {
+    if (!server_.terminal_services) return kErrorCallNotImplemented;
+    if (setting == nullptr) return kRpcServerUnavailableHresult;
+    if (setting->error != 0) return setting->error;
+    return writing ? setting->write_error : 0;
   }
 
   bool OpenToken(std::optional<SimulatedToken>& token, uint32_t error, Handle* handle) {

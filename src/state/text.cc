@@ -80,4 +80,18 @@ std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low,
   return static_cast<uint32_t>(value);
 }
 
+std::string TableCell(platform::System& system, std::string_view text, size_t width) {
+  std::string cell(text);
+  for (char& c : cell) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  // A character outside the BMP takes two UTF-16 units: count it once.
+  size_t characters = 0;
+  for (char16_t unit : system.AnsiToUtf16(cell)) {
+    if (unit < 0xDC00 || unit > 0xDFFF) ++characters;
+  }
+  if (characters < width) cell.append(width - characters, ' ');
+  return cell;
+}
+
 }  // namespace quillmarsh

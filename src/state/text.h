@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system.h"
+
 namespace quillmarsh {
 
 // Removes leading and trailing characters with codes 0x00 to 0x20.
@@ -20,6 +22,10 @@ std::optional<uint32_t> ParseWholeNumber(std::string_view text);
 // The trimmed text as decimal digits only, 1 to 10 of them, with a value
 // from `low` to `high`; nullopt otherwise.
 std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low, uint32_t high);
+// A cell of a console table: `text` (ANSI) with every control character
+// (below 0x20, and 0x7F) shown as "?", so that a name cannot break a row,
+// then padded with blanks to `width` characters (not bytes).
+std::string TableCell(platform::System& system, std::string_view text, size_t width);
 // ParseWholeNumber, with 0 for a failure.
 uint32_t WholeNumberOrZero(std::string_view text);
 

@@ -83,6 +83,10 @@ class MockTerminalServer : public platform::TerminalServer {
   MOCK_METHOD(bool, AbortSystemShutdownW, (const char16_t* machine), (override));
   MOCK_METHOD(void, Sleep, (uint32_t milliseconds), (override));
   MOCK_METHOD(uint32_t, UtcMillisecondsOfDay, (), (override));
+  MOCK_METHOD(uint32_t, ReadLogonMode, (const char16_t* machine, platform::LogonMode* mode),
+              (override));
+  MOCK_METHOD(uint32_t, WriteLogonMode, (const char16_t* machine, const platform::LogonMode& mode),
+              (override));
 };
 
 }  // namespace quillmarsh::test

@@ -86,6 +86,21 @@ TEST(ServerDescription, ReadsOtherServers) {
   EXPECT_FALSE(simulated::SameServerName("ts03", "ts03 "));
 }
 
+// The values themselves are pinned down by the /LOGONS end-to-end cases.
+TEST(ServerDescription, ReadsTheLogonModeErrorsAndRefusesUnknownKeys) {
+  std::string error;
+  auto server = ReadServerDescription(
+      R"({"logon_mode_error": 2147749902, "servers": {"TS02": {"logon_mode_error": 5}}})", &error);
+  ASSERT_TRUE(server.has_value()) << error;
+  EXPECT_EQ(server->logon_mode.error, 2147749902u);
+  EXPECT_EQ(server->servers.at(0).logon_mode.error, 5u);
+  EXPECT_EQ(ErrorOf(R"({"logon_mode": {"drian": 1}})"), "unknown key \"drian\" in \"logon_mode\"");
+  EXPECT_EQ(ErrorOf(R"({"logon_mode_delay_ms": 1})"),
+            "unknown key \"logon_mode_delay_ms\" in the server");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {"logon_mode": 0}}})"),
+            "\"logon_mode\" must be an object");
+}
+
 TEST(ServerDescription, AbsentKeysKeepTheirDefaults) {
   std::string error;
   auto server = ReadServerDescription("{}", &error);

@@ -359,6 +359,54 @@ def check_farm_maintenance(example):
         and "What if: Message CORP\\alice #3 on TS01\n" in console
 
 
+def check_drain_and_restart(example):
+    # No active session on TS02: one disconnected, one at the logon screen.
+    quiet = {"sessions": [{"id": 2, "state": "Disconnected", "user": "carol", "domain": "CORP"},
+                          {"id": 6, "state": "Connected", "user": "dave", "domain": "CORP"}]}
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "TS02"],
+                                            farm(TS02=quiet))
+    settings = [(e["call"][29:], e["machine"], e.get("drain"), e.get("logons"))
+                for e in journal if e["call"].startswith("Win32_TerminalServiceSetting")]
+    yield "drains each server until its restart: a read, then the write", settings == [
+        ("Get", "TS01", None, None), ("Put", "TS01", 1, 0),
+        ("Get", "TS02", None, None), ("Put", "TS02", 1, 0)]
+    yield "messages the users of each server", \
+        [m["session"] for m in calls(journal, "WTSSendMessageW")] == [3, 6]
+    yield "waits at most 30 minutes for the active session, and not for a quiet server", \
+        len(calls(journal, "Sleep")) == 30 * 60 and "TS01: 1 active sessions left." in console \
+        and "TS02: 0 active sessions left." in console
+    yield "logs off the disconnected sessions of users", \
+        [e["session"] for e in calls(journal, "WTSLogoffSession")] == [4, 2]
+    yield "then each server restarts by itself after 5 minutes", \
+        [(e["machine"], e["grace"], e["flags"]) for e in calls(journal, "InitiateShutdownW")] == \
+        [("TS01", 300, 5), ("TS02", 300, 5)] and "TS02: restarts in 5 minutes." in console \
+        and code == 0
+
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "ts03"],
+                                            farm(TS01={"logon_mode_write_error": 5}))
+    yield "a server that cannot be drained is reported and left alone, exit code 1", \
+        "TS01: could not be drained: Access is denied [5]; left alone." in console \
+        and "ts03: could not be drained: The RPC server is unavailable [2147944122]; left alone." \
+        in console and not calls(journal, "WTSSendMessageW") \
+        and not calls(journal, "InitiateShutdownW") and code == 1
+
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS02"],
+                                            farm(TS02=dict(quiet, shutdown_error=5)))
+    yield "a refused restart enables logons again, exit code 1", \
+        "TS02: the restart was refused: Access is denied [5]" in console \
+        and [(e["drain"], e["logons"]) for e in calls(journal, "Win32_TerminalServiceSetting.Put")] \
+        == [(1, 0), (0, 0)] and "TS02: logons enabled again." in console and code == 1
+
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["/WHATIF", "TS01"], farm())
+    yield "/WHATIF first is passed on: the setting is read, not written, nobody is waited for", \
+        "What if: Logons DRAINUNTILRESTART on TS01" in console \
+        and len(calls(journal, "Win32_TerminalServiceSetting.Get")) == 1 \
+        and not calls(journal, "Win32_TerminalServiceSetting.Put") \
+        and not calls(journal, "Sleep") and code == 0
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["/WHATIF"], farm())
+    yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+
+
 def check_wait_until_inactive(example):
     code, console, journal, _ = example.run("wait-until-inactive.cmd", ["carol", "2"],
                                             demo_server())
@@ -518,6 +566,7 @@ def main():
                         ("logoff-disconnected", check_logoff_disconnected),
                         ("farm-nightly-reboot", check_farm_nightly_reboot),
                         ("farm-maintenance", check_farm_maintenance),
+                        ("drain-and-restart", check_drain_and_restart),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
                         ("idle-report", check_idle_report),

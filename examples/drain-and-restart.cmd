@@ -1,0 +1,125 @@
+@echo off
+rem ---------------------------------------------------------------------------
+rem drain-and-restart.cmd - restart servers of a farm without cutting anybody
+rem off in the middle of their work.
+rem
+rem   drain-and-restart.cmd TS01 TS02 TS03
+rem   drain-and-restart.cmd /WHATIF TS01 TS02 TS03
+rem
+rem For each server, one after the other:
+rem   1. new logons stop until the server restarts (/LOGONS DRAINUNTILRESTART);
+rem      the users on it may stay and reconnect, new ones go to other servers;
+rem   2. the users are asked to save their work and log off;
+rem   3. it waits until no session is active, at most WAIT_MINUTES minutes;
+rem   4. the disconnected sessions are logged off;
+rem   5. the server restarts by itself after GRACE_MINUTES minutes (/REBOOTIN),
+rem      which also ends the drain: logons are allowed again after the restart.
+rem A server that cannot be drained is left alone. When a server refuses the
+rem restart, its logons are enabled again, so that it does not stay drained.
+rem
+rem With /WHATIF first, nothing is changed: every quillmarsh step is a
+rem rehearsal that shows what it would do, and nobody is waited for.
+rem Run it as an account that is an administrator of the servers.
+rem Exit code: 0 every server restarts, 1 a server failed, 2 usage.
+rem ---------------------------------------------------------------------------
+setlocal
+
+rem quillmarsh.exe beside this file, one folder up, or on the PATH.
+set "QM=%~dp0quillmarsh.exe"
+if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
+if not exist "%QM%" set "QM=quillmarsh.exe"
+
+set WAIT_MINUTES=30
+set GRACE_MINUTES=5
+
+set "WHATIF="
+rem Where the output of the steps goes: nowhere, or the console in a rehearsal.
+set "QUIET=>nul"
+if /i "%~1"=="/WHATIF" (
+  set "WHATIF=/WHATIF"
+  set "QUIET="
+  shift
+)
+if "%~1"=="" (
+  echo Usage: %~nx0 [/WHATIF] server [server ...]
+  exit /b 2
+)
+
+set RESULT=0
+:next
+if "%~1"=="" exit /b %RESULT%
+call :server %1
+shift
+goto :next
+
+:server
+rem 1. Errorlevel 2: drained (or would be); 1: refused, the reason is the
+rem    last line of the output.
+rem    (No block around the reason: it may hold a parenthesis.)
+call :ask %1 /LOGONS DRAINUNTILRESTART
+if "%ASKED%"=="2" goto :drained
+echo %1: could not be drained: %LAST%; left alone.
+set RESULT=1
+goto :eof
+:drained
+if defined WHATIF echo %LAST%
+echo %1: new logons stopped until the restart.
+
+rem 2. The message boxes close by themselves after ten minutes.
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts for maintenance within %WAIT_MINUTES% minutes. New logons are stopped: please save your work and log off." %QUIET%
+
+rem 3. Every five minutes, at most WAIT_MINUTES minutes.
+set /a LEFT=%WAIT_MINUTES%
+:wait
+call :count_active %1
+if %ACTIVE% EQU 0 goto :active_done
+if defined WHATIF goto :active_done
+if %LEFT% LEQ 0 goto :active_done
+"%QM%" /SLEEP 300 >nul
+set /a LEFT-=5
+goto :wait
+:active_done
+echo %1: %ACTIVE% active sessions left.
+
+rem 4. Those who left without logging off.
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /LOGOFFDISCONNECTED *ALL %QUIET%
+
+rem 5. The restart prints its own word when the server accepted it, a
+rem    "What if:" line in a rehearsal, and the reason when it was refused.
+call :ask %1 /REBOOTIN %GRACE_MINUTES% "This server restarts in %GRACE_MINUTES% minutes for maintenance."
+if "%LAST%"=="/REBOOTIN" goto :restarting
+if "%LAST:~0,8%"=="What if:" goto :restarting
+echo %1: the restart was refused: %LAST%
+set RESULT=1
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /LOGONS ENABLE %QUIET%
+echo %1: logons enabled again.
+goto :eof
+:restarting
+if defined WHATIF echo %LAST%
+echo %1: restarts in %GRACE_MINUTES% minutes.
+goto :eof
+
+:ask
+rem Runs quillmarsh on server %1 with the rest of the arguments; ASKED is its
+rem Errorlevel and LAST the last line it printed.
+set "OUT=%TEMP%\quillmarsh-drain-%RANDOM%.txt"
+"%QM%" /LOGFILE %WHATIF% /SERVER %* > "%OUT%"
+set ASKED=%ERRORLEVEL%
+set "LAST="
+for /f "usebackq delims=" %%L in ("%OUT%") do set "LAST=%%L"
+del "%OUT%" 2>nul
+goto :eof
+
+:count_active
+rem The listing shows the state at the end of each line.
+set ACTIVE=0
+set "OUT=%TEMP%\quillmarsh-drain-%RANDOM%.txt"
+"%QM%" /SERVER %1 /LISTACTIVESESSIONS > "%OUT%"
+for /f "usebackq delims=" %%L in ("%OUT%") do call :is_active "%%L"
+del "%OUT%" 2>nul
+goto :eof
+
+:is_active
+set "LINE=%~1"
+if "%LINE:~-7%"==" Active" set /a ACTIVE+=1
+goto :eof
