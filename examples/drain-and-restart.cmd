@@ -14,13 +14,15 @@ rem   3. it waits until no session is active, at most WAIT_MINUTES minutes;
 rem   4. the disconnected sessions are logged off;
 rem   5. the server restarts by itself after GRACE_MINUTES minutes (/REBOOTIN),
 rem      which also ends the drain: logons are allowed again after the restart.
-rem A server that cannot be drained is left alone. When a server refuses the
-rem restart, its logons are enabled again, so that it does not stay drained.
+rem A server that does not answer ("Server Not OK") or cannot be drained is
+rem left alone. When a server refuses the restart, its logons are enabled
+rem again, so that it does not stay drained.
 rem
 rem With /WHATIF first, nothing is changed: every quillmarsh step is a
 rem rehearsal that shows what it would do, and nobody is waited for.
 rem Run it as an account that is an administrator of the servers.
-rem Exit code: 0 every server restarts, 1 a server failed, 2 usage.
+rem Exit code: 0 every server restarts, 1 a server failed, 2 usage, 4 a server
+rem was not reached (4 wins over 1).
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -46,13 +48,33 @@ if "%~1"=="" (
 )
 
 set RESULT=0
+set "UNREACHED="
 :next
-if "%~1"=="" exit /b %RESULT%
+if "%~1"=="" goto :done
 call :server %1
 shift
 goto :next
+:done
+if defined UNREACHED exit /b 4
+exit /b %RESULT%
 
 :server
+rem 0. /SERVER asks the server for its sessions at once; one that does not
+rem    answer is reported as "Server Not OK: name" with the reason underneath.
+set "NOT_OK="
+set "REASON="
+set "OUT=%TEMP%\quillmarsh-drain-%RANDOM%.txt"
+"%QM%" /LOGFILE /SERVER %1 /LISTALLSESSIONS > "%OUT%"
+for /f "usebackq delims=" %%L in ("%OUT%") do (
+  set "LINE=%%L"
+  call :not_ok
+)
+del "%OUT%" 2>nul
+if not defined NOT_OK goto :answered
+echo %1: does not answer: %REASON%; left alone.
+set UNREACHED=yes
+goto :eof
+:answered
 rem 1. Errorlevel 2: drained (or would be); 1: refused, the reason is the
 rem    last line of the output.
 rem    (No block around the reason: it may hold a parenthesis.)
@@ -122,4 +144,10 @@ goto :eof
 :is_active
 set "LINE=%~1"
 if "%LINE:~-7%"==" Active" set /a ACTIVE+=1
+goto :eof
+
+rem One line of the output, in LINE: "Server Not OK: name" and its reason.
+:not_ok
+if defined NOT_OK if not defined REASON set "REASON=%LINE%"
+if "%LINE:~0,15%"=="Server Not OK: " set NOT_OK=yes
 goto :eof
