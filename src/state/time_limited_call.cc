@@ -4,6 +4,8 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "state/error_text.h"
 
@@ -28,28 +30,49 @@ uint32_t CallCatching(platform::TerminalServer& server,
   }
 }
 
+// A thread given up on stays joinable to the end of the process and is never
+// waited for: its call may still wait for its server. No thread is detached:
+// with mingw-w64's thread library, a thread detached right after it was
+// created, once another detached thread has ended, now and then never runs
+// its function or runs it without its state (a time-out or a crash in the
+// next server check). Both holders are never destroyed, so that the process
+// can end with such a thread still running.
+void KeepToTheEnd(std::thread thread) {
+  static auto* const mutex = new std::mutex;
+  static auto* const threads = new std::vector<std::thread>;
+  std::lock_guard lock(*mutex);
+  threads->push_back(std::move(thread));
+}
+
 }  // namespace
 
 TimeLimitedResult CallWithinTimeLimit(std::shared_ptr<platform::TerminalServer> server,
                                       std::function<uint32_t(platform::TerminalServer&)> call,
                                       std::chrono::milliseconds time_limit) {
   auto outcome = std::make_shared<Outcome>();
+  std::thread worker;
   try {
-    std::thread([server, call, outcome] {
+    worker = std::thread([server, call, outcome] {
       const uint32_t error = CallCatching(*server, call);
       std::lock_guard lock(outcome->mutex);
       outcome->error = error;
       outcome->done = true;
       outcome->finished.notify_all();
-    }).detach();
+    });
   } catch (const std::system_error&) {
     return {CallCatching(*server, call), false};
   }
   std::unique_lock lock(outcome->mutex);
-  if (!outcome->finished.wait_for(lock, time_limit, [&outcome] { return outcome->done; })) {
+  const bool answered =
+      outcome->finished.wait_for(lock, time_limit, [&outcome] { return outcome->done; });
+  const uint32_t error = outcome->error;
+  lock.unlock();
+  if (!answered) {
+    KeepToTheEnd(std::move(worker));
     return {platform::kErrorTimeout, true};
   }
-  return {outcome->error, false};
+  worker.join();
+  return {error, false};
 }
 
 }  // namespace quillmarsh

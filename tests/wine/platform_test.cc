@@ -14,6 +14,7 @@
 
 #include "platform/system.h"
 #include "platform/terminal_server.h"
+#include "state/time_limited_call.h"
 // After the interfaces: Windows' macros would rename their members.
 #include "platform/system_library-win32.h"
 #undef CreateEvent
@@ -325,6 +326,26 @@ void LibraryChecks() {
 
 }  // namespace
 
+// One call within a time limit after another, each started once the thread
+// of the one before has ended: every call must run. Threads that were
+// detached at once lost their function now and then under Wine.
+void TimeLimitedCallChecks(System& system) {
+  std::string error;
+  std::shared_ptr<TerminalServer> server = CreateTerminalServer(system, &error);
+  int answered = 0;
+  constexpr int kCalls = 300;
+  for (int i = 0; i < kCalls; ++i) {
+    const quillmarsh::TimeLimitedResult result = quillmarsh::CallWithinTimeLimit(
+        server, [i](TerminalServer&) { return static_cast<uint32_t>(i % 7); },
+        std::chrono::seconds(5));
+    if (result.abandoned || result.error != static_cast<uint32_t>(i % 7)) break;
+    ++answered;
+    std::this_thread::sleep_for(std::chrono::microseconds(200 * (i % 7)));
+  }
+  Check(answered == kCalls, "300 calls within a time limit, one after another, all answered (" +
+                                std::to_string(answered) + ")");
+}
+
 int main() {
   auto system = CreateSystem();
   FileChecks(*system);
@@ -333,6 +354,7 @@ int main() {
   EndOfSessionChecks(*system);
   TerminalServerChecks(*system);
   LibraryChecks();
+  TimeLimitedCallChecks(*system);
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
 }
