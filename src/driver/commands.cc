@@ -3,11 +3,13 @@
 #include <array>
 #include <string>
 
+#include "actions/end_process.h"
 #include "actions/message.h"
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
 #include "machine/scheduled_shutdown.h"
 #include "machine/sleep.h"
+#include "sessions/processes.h"
 #include "sessions/server_command.h"
 #include "sessions/session_info.h"
 #include "sessions/session_listing.h"
@@ -59,6 +61,8 @@ constexpr std::array kCommands = {
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
     Command{"/WHATIF", WhatIfCommand},
+    Command{"/PROCESSES", sessions::ProcessesCommand},
+    Command{"/ENDPROCESS", actions::EndProcessCommand},
 };
 
 }  // namespace

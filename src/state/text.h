@@ -20,6 +20,9 @@ std::optional<uint32_t> ParseWholeNumber(std::string_view text);
 // The trimmed text as decimal digits only, 1 to 10 of them, with a value
 // from `low` to `high`; nullopt otherwise.
 std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low, uint32_t high);
+// The UTF-8 text padded with blanks to `width` characters (not bytes);
+// never cut.
+std::string PadRightUtf8(std::string_view utf8, size_t width);
 // ParseWholeNumber, with 0 for a failure.
 uint32_t WholeNumberOrZero(std::string_view text);
 
