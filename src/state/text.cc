@@ -1,5 +1,7 @@
 #include "state/text.h"
 
+#include <algorithm>
+
 namespace quillmarsh {
 
 std::string_view Trim(std::string_view text) {
@@ -92,6 +94,16 @@ std::string TableCell(platform::System& system, std::string_view text, size_t wi
   }
   if (characters < width) cell.append(width - characters, ' ');
   return cell;
+}
+
+std::string PadRightUtf8(std::string_view utf8, size_t width) {
+  // Every byte but the continuation bytes 10xxxxxx starts a character.
+  const auto characters = static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+  std::string padded(utf8);
+  if (characters < width) padded.append(width - characters, ' ');
+  return padded;
 }
 
 }  // namespace quillmarsh

@@ -26,6 +26,9 @@ std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low,
 // (below 0x20, and 0x7F) shown as "?", so that a name cannot break a row,
 // then padded with blanks to `width` characters (not bytes).
 std::string TableCell(platform::System& system, std::string_view text, size_t width);
+// The UTF-8 text padded with blanks to `width` characters (not bytes);
+// never cut.
+std::string PadRightUtf8(std::string_view utf8, size_t width);
 // ParseWholeNumber, with 0 for a failure.
 uint32_t WholeNumberOrZero(std::string_view text);
 

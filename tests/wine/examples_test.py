@@ -316,7 +316,7 @@ def check_drain_and_restart(example):
         [e["session"] for e in calls(journal, "WTSLogoffSession")] == [4, 2]
     yield "then each server restarts by itself after 5 minutes", \
         [(e["machine"], e["grace"], e["flags"]) for e in calls(journal, "InitiateShutdownW")] == \
-        [("TS01", 300, 5), ("TS02", 300, 5)] and "TS02: restarts in 5 minutes." in console \
+        [("TS01", 300, 7), ("TS02", 300, 7)] and "TS02: restarts in 5 minutes." in console \
         and code == 0
 
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "ts03"],
@@ -342,6 +342,33 @@ def check_drain_and_restart(example):
         and not calls(journal, "Sleep") and code == 0
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["/WHATIF"], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+
+
+def check_end_app_before_update(example):
+    server = farm()
+    ts01, ts02 = server["servers"]["TS01"]["sessions"], server["servers"]["TS02"]["sessions"]
+    ts01[1]["processes"] = [{"pid": 301, "image": "csrss.exe", "owner": "NT AUTHORITY\\SYSTEM"},
+                            {"pid": 302, "image": "WINWORD.EXE", "owner": "CORP\\alice"}]
+    ts01[2]["processes"] = [{"pid": 401, "image": "WinWord.exe", "owner": "CORP\\bob",
+                             "terminate_error": 5}]
+    ts02[0]["processes"] = [{"pid": 201, "image": "WINWORD.EXE", "owner": "NT AUTHORITY\\SYSTEM"},
+                            {"pid": 202, "image": "winword.exe", "owner": "CORP\\carol"}]
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["winword.exe", "TS01", "TS02", "ts03"], server)
+    yield "ends the image in the users' own sessions of each server that answers, nothing else", \
+        [(e["pid"], e["ok"]) for e in calls(journal, "WTSTerminateProcess")] == \
+        [(302, True), (401, False), (202, True)]
+    yield "reports each server, a refusal with its reason, one that does not answer; exit code 1", \
+        "TS01: 1 ended.\nTS01: 1 could not be ended: Access is denied [5]\n" in console \
+        and "TS02: 1 ended.\n" in console and code == 1 \
+        and "ts03: does not answer; left out: The RPC server is unavailable [1722]" in console
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["/whatif", "WINWORD.EXE", "TS02"], server)
+    yield "passes /WHATIF on: ends nothing and shows what would be, exit code 0", \
+        not calls(journal, "WTSTerminateProcess") and code == 0 and console == \
+        "What if: EndProcess CORP\\carol winword.exe 202 on TS02\nTS02: 1 would be ended.\n"
+    code, console, journal, _ = example.run("end-app-before-update.cmd", [], server)
+    yield "no image name: usage and exit code 2", code == 2 and "Usage:" in console and not journal
 
 
 def check_wait_until_inactive(example):
@@ -459,6 +486,7 @@ def main():
                         ("farm-nightly-reboot", check_farm_nightly_reboot),
                         ("farm-maintenance", check_farm_maintenance),
                         ("drain-and-restart", check_drain_and_restart),
+                        ("end-app-before-update", check_end_app_before_update),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
                         ("idle-report", check_idle_report),
