@@ -19,18 +19,12 @@ constexpr std::string_view kCsvHeading =
 // 100 ns units in a millisecond.
 constexpr int64_t kTimeUnitsPerMillisecond = 10'000;
 
-// The table's columns in UTF-8, each padded by characters to its width and
+// The table's columns (ANSI), each padded by characters to its width and
 // followed by a blank; OWNER, the last one, is not padded.
-std::string TableLine(std::string_view server, std::string_view id, std::string_view pid,
-                      std::string_view memory, std::string_view image, std::string_view owner) {
-  std::string line = PadRightUtf8(server, 15);
-  for (auto [text, width] : {std::pair{id, 6}, {pid, 8}, {memory, 10}, {image, 24}}) {
-    line += ' ';
-    line += PadRightUtf8(text, static_cast<size_t>(width));
-  }
-  line += ' ';
-  line.append(owner);
-  return line;
+std::string TableLine(platform::System& system, std::string_view server, std::string_view id,
+                      std::string_view pid, std::string_view memory, std::string_view image,
+                      std::string_view owner) {
+  return TableRow(system, {{server, 15}, {id, 6}, {pid, 8}, {memory, 10}, {image, 24}}, owner);
 }
 
 class ProcessPrinter {
@@ -59,13 +53,17 @@ class ProcessPrinter {
       state_.PrintLine(row);
     } else {
       if (!heading_printed_) {
-        state_.PrintLine(TableLine("SERVER", "ID", "PID", "MEMORY", "IMAGE", "OWNER"));
+        state_.PrintLine(
+            TableLine(state_.System, "SERVER", "ID", "PID", "MEMORY", "IMAGE", "OWNER"));
         heading_printed_ = true;
       }
-      const std::string line = TableLine(
-          server_, std::to_string(record.SessionId), std::to_string(record.ProcessId),
-          std::to_string(record.WorkingSetSize / 1024), image, owner.empty() ? "-" : owner);
-      state_.PrintLine(state_.System.Utf16ToAnsi(platform::Utf8ToUtf16(line)));
+      const auto ansi = [this](const std::string& utf8) {
+        return state_.System.Utf16ToAnsi(platform::Utf8ToUtf16(utf8));
+      };
+      state_.PrintLine(TableLine(state_.System, ansi(server_), std::to_string(record.SessionId),
+                                 std::to_string(record.ProcessId),
+                                 std::to_string(record.WorkingSetSize / 1024), ansi(image),
+                                 owner.empty() ? "-" : ansi(owner)));
     }
     printed_ = true;
   }

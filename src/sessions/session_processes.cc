@@ -43,7 +43,7 @@ bool VisitSessionProcesses(
   if (!state.Server.WTSEnumerateProcessesExW(state.TargetServer.handle(), &level,
                                              platform::kAnySession, records.address(),
                                              records.count())) {
-    const uint32_t code = state.Server.GetLastError();
+    const uint32_t code = FailureCode(state.Server.GetLastError());
     state.LogError(failure_tag);
     if (state.Log) state.LogError(SystemErrorText(state.Server, code));
     return false;

@@ -96,14 +96,16 @@ std::string TableCell(platform::System& system, std::string_view text, size_t wi
   return cell;
 }
 
-std::string PadRightUtf8(std::string_view utf8, size_t width) {
-  // Every byte but the continuation bytes 10xxxxxx starts a character.
-  const auto characters = static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-  std::string padded(utf8);
-  if (characters < width) padded.append(width - characters, ' ');
-  return padded;
+std::string TableRow(platform::System& system,
+                     std::initializer_list<std::pair<std::string_view, size_t>> columns,
+                     std::string_view last) {
+  std::string row;
+  for (const auto& [text, width] : columns) {
+    row += TableCell(system, text, width);
+    row += ' ';
+  }
+  row += TableCell(system, last, 0);
+  return row;
 }
 
 }  // namespace quillmarsh
