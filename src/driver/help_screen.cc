@@ -143,7 +143,9 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "/server servername",
     "   The commands that follow act on that terminal server:",
     "   /listallsessions, /listactivesessions, /status, /message, /disconnect,",
-    "   /logoff, /logoffdisconnected, /reboot(force) and /shutdown(force).",
+    "   /logoff, /logoffdisconnected, /sessioninfo, /processes, /endprocess,",
+    "   /reboot(force), /shutdown(force), /rebootin, /shutdownin, /abortshutdown",
+    "   and /logons.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
     "",
@@ -232,7 +234,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12 + 6 + 8 + 17);
+static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17);
 
 }  // namespace
 
