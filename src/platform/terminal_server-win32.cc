@@ -730,54 +730,43 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
   uint32_t ReadLogonMode(const char16_t* machine, LogonMode* mode) override {
-    ComFunctions com{};
-    if (const uint32_t error = BindCom(&com); error != 0) return error;
-    const ComApartment apartment(com);
-    if (FAILED(apartment.result())) return Failure(apartment.result());
-    ComPointer<IWbemServices> services;
-    ComPointer<IWbemClassObject> setting;
-    HRESULT result = FindSetting(com, machine, &services, &setting);
-    if (FAILED(result)) return Failure(result);
-    Variant drain(com);
-    Variant logons(com);
-    LogonMode read;
-    result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) result = NumberOf(drain.value(), &read.SessionBrokerDrainMode);
-    if (SUCCEEDED(result))
-      result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) result = NumberOf(logons.value(), &read.Logons);
-    if (FAILED(result)) return Failure(result);
-    *mode = read;
-    return 0;
+    return WithLogonSetting(
+        machine, [mode](ComFunctions& com, IWbemServices*, IWbemClassObject* setting) {
+          Variant drain(com);
+          Variant logons(com);
+          LogonMode read;
+          HRESULT result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) result = NumberOf(drain.value(), &read.SessionBrokerDrainMode);
+          if (SUCCEEDED(result))
+            result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) result = NumberOf(logons.value(), &read.Logons);
+          if (SUCCEEDED(result)) *mode = read;
+          return result;
+        });
   }
 
   uint32_t WriteLogonMode(const char16_t* machine, const LogonMode& mode) override {
-    ComFunctions com{};
-    if (const uint32_t error = BindCom(&com); error != 0) return error;
-    const ComApartment apartment(com);
-    if (FAILED(apartment.result())) return Failure(apartment.result());
-    ComPointer<IWbemServices> services;
-    ComPointer<IWbemClassObject> setting;
-    HRESULT result = FindSetting(com, machine, &services, &setting);
-    if (FAILED(result)) return Failure(result);
-    // Read first for the types the properties have on that machine.
-    Variant drain(com);
-    Variant logons(com);
-    Variant new_drain(com);
-    Variant new_logons(com);
-    result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
-    if (SUCCEEDED(result))
-      result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) {
-      result = SetLike(com, drain.value(), mode.SessionBrokerDrainMode, &new_drain);
-    }
-    if (SUCCEEDED(result)) result = SetLike(com, logons.value(), mode.Logons, &new_logons);
-    if (SUCCEEDED(result)) result = setting->Put(kDrainModeProperty, 0, new_drain.get(), 0);
-    if (SUCCEEDED(result)) result = setting->Put(kLogonsProperty, 0, new_logons.get(), 0);
-    if (SUCCEEDED(result)) {
-      result = services->PutInstance(setting.get(), WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
-    }
-    return Failure(result);
+    return WithLogonSetting(
+        machine, [&mode](ComFunctions& com, IWbemServices* services, IWbemClassObject* setting) {
+          // Read first for the types the properties have on that machine.
+          Variant drain(com);
+          Variant logons(com);
+          Variant new_drain(com);
+          Variant new_logons(com);
+          HRESULT result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
+          if (SUCCEEDED(result))
+            result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) {
+            result = SetLike(com, drain.value(), mode.SessionBrokerDrainMode, &new_drain);
+          }
+          if (SUCCEEDED(result)) result = SetLike(com, logons.value(), mode.Logons, &new_logons);
+          if (SUCCEEDED(result)) result = setting->Put(kDrainModeProperty, 0, new_drain.get(), 0);
+          if (SUCCEEDED(result)) result = setting->Put(kLogonsProperty, 0, new_logons.get(), 0);
+          if (SUCCEEDED(result)) {
+            result = services->PutInstance(setting, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
+          }
+          return result;
+        });
   }
 
   bool WTSEnumerateProcessesExW(uintptr_t server, uint32_t* level, uint32_t session_id,
@@ -834,6 +823,21 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
  private:
+  // Runs `use` on the machine's single Win32_TerminalServiceSetting, in a
+  // COM apartment of this thread: 0, or the HRESULT of the step that failed.
+  template <typename Use>
+  uint32_t WithLogonSetting(const char16_t* machine, Use use) {
+    ComFunctions com{};
+    if (const uint32_t error = BindCom(&com); error != 0) return error;
+    const ComApartment apartment(com);
+    if (FAILED(apartment.result())) return Failure(apartment.result());
+    ComPointer<IWbemServices> services;
+    ComPointer<IWbemClassObject> setting;
+    const HRESULT result = FindSetting(com, machine, &services, &setting);
+    if (FAILED(result)) return Failure(result);
+    return Failure(use(com, services.get(), setting.get()));
+  }
+
   // ole32 and oleaut32, loaded on the first logon-mode call: 0, or the
   // error of the library or function that is missing.
   uint32_t BindCom(ComFunctions* com) {
