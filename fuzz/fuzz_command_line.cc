@@ -84,6 +84,16 @@ Json Server(FuzzedDataProvider& data) {
       session[key] = ErrorCode(data);
     }
     AddDetails(data, session);
+    Json processes = Json::array();
+    const uint32_t process_count = data.ConsumeIntegralInRange<uint32_t>(0, 3);
+    for (uint32_t p = 0; p < process_count; ++p) {
+      processes.push_back({{"pid", data.PickValueInArray({4120u, 812u, 0u, 4294967295u})},
+                           {"image", AnyBytes(data, 30)},
+                           {"owner", data.ConsumeBool() ? Json(nullptr) : Json(AnyBytes(data, 30))},
+                           {"working_set", data.ConsumeIntegral<uint32_t>()},
+                           {"terminate_error", ErrorCode(data)}});
+    }
+    session["processes"] = processes;
     list.push_back(session);
   }
   server["sessions"] = list;
@@ -123,6 +133,11 @@ Json Server(FuzzedDataProvider& data) {
   server["shutdown_pending"] = data.ConsumeBool();
   server["initiate_shutdown_error"] = ErrorCode(data);
   server["abort_error"] = ErrorCode(data);
+  server["shutdown_in_progress"] = data.ConsumeBool();
+  server["logon_mode"] = {{"drain", data.ConsumeIntegralInRange<uint32_t>(0, 3)},
+                          {"logons", data.ConsumeIntegralInRange<uint32_t>(0, 2)}};
+  server["logon_mode_error"] = ErrorCode(data);
+  server["enumerate_processes_error"] = ErrorCode(data);
   for (Json& session : server["sessions"]) {
     session["recheck_state"] = data.ConsumeIntegralInRange<uint32_t>(0, 12);
     session["recheck_error"] = ErrorCode(data);
@@ -156,6 +171,14 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "/CSV",
       "/IDLEMINUTES",
       "/EXCEPT",
+      "/WHATIF",
+      "/LOGONS",
+      "DRAIN",
+      "QUERY",
+      "/PROCESSES",
+      "/ENDPROCESS",
+      "WINWORD.EXE",
+      "4120",
       "#0",
       "#3",
       "#4294967295",
@@ -200,6 +223,7 @@ class QuietSystem : public quillmarsh::test::ForwardingSystem {
  public:
   void WriteStdout(std::string_view) override {}
   void FlushStdout() override {}
+  void WriteStderr(std::string_view) override {}
 };
 
 // "/?" only prints the help screen, and the log is fuzzed on its own.

@@ -3,12 +3,14 @@
 #include <array>
 #include <string>
 
+#include "actions/end_process.h"
 #include "actions/message.h"
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
 #include "machine/logon_mode.h"
 #include "machine/scheduled_shutdown.h"
 #include "machine/sleep.h"
+#include "sessions/processes.h"
 #include "sessions/server_command.h"
 #include "sessions/session_info.h"
 #include "sessions/session_listing.h"
@@ -61,6 +63,8 @@ constexpr std::array kCommands = {
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
     Command{"/WHATIF", WhatIfCommand},
     Command{"/LOGONS", machine::LogonModeCommand},
+    Command{"/PROCESSES", sessions::ProcessesCommand},
+    Command{"/ENDPROCESS", actions::EndProcessCommand},
 };
 
 }  // namespace

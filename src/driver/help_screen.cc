@@ -129,7 +129,7 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands, then "/whatif" and "/logons".
+// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -143,7 +143,9 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "/server servername",
     "   The commands that follow act on that terminal server:",
     "   /listallsessions, /listactivesessions, /status, /message, /disconnect,",
-    "   /logoff, /logoffdisconnected, /reboot(force) and /shutdown(force).",
+    "   /logoff, /logoffdisconnected, /sessioninfo, /processes, /endprocess,",
+    "   /reboot(force), /shutdown(force), /rebootin, /shutdownin, /abortshutdown",
+    "   and /logons.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
     "",
@@ -207,6 +209,23 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   query shows the mode: Errorlevel 1 enabled, 2 drain, 3 drain until restart,",
     "      4 disabled. The others set Errorlevel 2 when done, 1 when refused.",
     "",
+    "/processes username",
+    "/processes *all",
+    "   Shows the processes in the sessions, in every state, with server, session",
+    "   id, process id, memory (working set in KB), image name and owner.",
+    "   With /csv: CSV with its own heading row.",
+    "      Errorlevel 2: Processes shown.",
+    "      Errorlevel 1: Sessions looked at, no process shown.",
+    "",
+    "/endprocess image|pid username",
+    "/endprocess image|pid *all",
+    "   Ends the processes with that image name (any letter case, no wildcards)",
+    "   or process id in the sessions of an user or of all users.",
+    "   Only a process that the session's own user owns is ended: never one of",
+    "   SYSTEM, a service or another user, nor any in your own session.",
+    "      Errorlevel 2: Last process ended.",
+    "      Errorlevel 1: Last process not ended.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -215,7 +234,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 13 + 5 + 23 + 12 + 6 + 8);
+static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17);
 
 }  // namespace
 

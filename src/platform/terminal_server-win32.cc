@@ -85,6 +85,48 @@ static_assert(WTSClientName == kWtsClientName);
 static_assert(WTSClientAddress == kWtsClientAddress);
 static_assert(WTSSessionInfo == kWtsSessionInfo);
 
+// WTS_PROCESS_INFO_EXW and the Ex functions as the Windows SDK declares
+// them; mingw-w64's <wtsapi32.h> lacks them.
+struct WindowsProcessInfoExW {
+  DWORD SessionId;
+  DWORD ProcessId;
+  LPWSTR pProcessName;
+  PSID pUserSid;
+  DWORD NumberOfThreads;
+  DWORD HandleCount;
+  DWORD PagefileUsage;
+  DWORD PeakPagefileUsage;
+  DWORD WorkingSetSize;
+  DWORD PeakWorkingSetSize;
+  LARGE_INTEGER UserTime;
+  LARGE_INTEGER KernelTime;
+};
+constexpr DWORD kWtsAnySession = static_cast<DWORD>(-2);
+// The level-0 record is WTS_PROCESS_INFOW, which the level-1 one begins with.
+static_assert(offsetof(WindowsProcessInfoExW, pUserSid) == offsetof(WTS_PROCESS_INFOW, pUserSid));
+static_assert(offsetof(WindowsProcessInfoExW, pProcessName) ==
+              offsetof(WTS_PROCESS_INFOW, pProcessName));
+static_assert(sizeof(WtsProcessInfoEx) == sizeof(WindowsProcessInfoExW));
+static_assert(offsetof(WtsProcessInfoEx, SessionId) == offsetof(WindowsProcessInfoExW, SessionId));
+static_assert(offsetof(WtsProcessInfoEx, ProcessId) == offsetof(WindowsProcessInfoExW, ProcessId));
+static_assert(offsetof(WtsProcessInfoEx, pProcessName) ==
+              offsetof(WindowsProcessInfoExW, pProcessName));
+static_assert(offsetof(WtsProcessInfoEx, pUserSid) == offsetof(WindowsProcessInfoExW, pUserSid));
+static_assert(offsetof(WtsProcessInfoEx, NumberOfThreads) ==
+              offsetof(WindowsProcessInfoExW, NumberOfThreads));
+static_assert(offsetof(WtsProcessInfoEx, HandleCount) ==
+              offsetof(WindowsProcessInfoExW, HandleCount));
+static_assert(offsetof(WtsProcessInfoEx, PagefileUsage) ==
+              offsetof(WindowsProcessInfoExW, PagefileUsage));
+static_assert(offsetof(WtsProcessInfoEx, WorkingSetSize) ==
+              offsetof(WindowsProcessInfoExW, WorkingSetSize));
+static_assert(offsetof(WtsProcessInfoEx, PeakWorkingSetSize) ==
+              offsetof(WindowsProcessInfoExW, PeakWorkingSetSize));
+static_assert(offsetof(WtsProcessInfoEx, UserTime) == offsetof(WindowsProcessInfoExW, UserTime));
+static_assert(offsetof(WtsProcessInfoEx, KernelTime) ==
+              offsetof(WindowsProcessInfoExW, KernelTime));
+static_assert(kWtsAnySession == kAnySession);
+
 static_assert(sizeof(OSVERSIONINFOEXA) == 156);
 static_assert(WTS_CURRENT_SESSION == kCurrentSession);
 static_assert(SHUTDOWN_FORCE_OTHERS == kShutdownForceOthers);
@@ -125,6 +167,12 @@ using CoSetProxyBlanketFunction = decltype(&::CoSetProxyBlanket);
 using SysAllocStringFunction = decltype(&::SysAllocString);
 using SysFreeStringFunction = decltype(&::SysFreeString);
 using VariantClearFunction = decltype(&::VariantClear);
+using WTSEnumerateProcessesExWFunction = BOOL(WINAPI*)(HANDLE server, DWORD* level,
+                                                       DWORD session_id, LPWSTR* processes,
+                                                       DWORD* count);
+// The first argument is the enumeration WTS_TYPE_CLASS.
+using WTSFreeMemoryExWFunction = BOOL(WINAPI*)(int type_class, PVOID memory, ULONG count);
+using WTSTerminateProcessFunction = decltype(&::WTSTerminateProcess);
 
 template <typename Function>
 Function FindFunction(HMODULE module, const char* name) {
@@ -408,6 +456,9 @@ class WindowsTerminalServer : public TerminalServer {
         wts_logoff_session_(wtsapi32_, "WTSLogoffSession"),
         wts_open_server_(wtsapi32_, "WTSOpenServerA"),
         wts_close_server_(wtsapi32_, "WTSCloseServer"),
+        wts_enumerate_processes_(wtsapi32_, "WTSEnumerateProcessesExW"),
+        wts_free_memory_ex_(wtsapi32_, "WTSFreeMemoryExW"),
+        wts_terminate_process_(wtsapi32_, "WTSTerminateProcess"),
         exit_windows_(user32_, "ExitWindowsEx"),
         initiate_shutdown_(advapi32_, "InitiateShutdownA"),
         initiate_shutdown_w_(advapi32_, "InitiateShutdownW"),
@@ -679,57 +730,114 @@ class WindowsTerminalServer : public TerminalServer {
   }
 
   uint32_t ReadLogonMode(const char16_t* machine, LogonMode* mode) override {
-    ComFunctions com{};
-    if (const uint32_t error = BindCom(&com); error != 0) return error;
-    const ComApartment apartment(com);
-    if (FAILED(apartment.result())) return Failure(apartment.result());
-    ComPointer<IWbemServices> services;
-    ComPointer<IWbemClassObject> setting;
-    HRESULT result = FindSetting(com, machine, &services, &setting);
-    if (FAILED(result)) return Failure(result);
-    Variant drain(com);
-    Variant logons(com);
-    LogonMode read;
-    result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) result = NumberOf(drain.value(), &read.SessionBrokerDrainMode);
-    if (SUCCEEDED(result))
-      result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) result = NumberOf(logons.value(), &read.Logons);
-    if (FAILED(result)) return Failure(result);
-    *mode = read;
-    return 0;
+    return WithLogonSetting(
+        machine, [mode](ComFunctions& com, IWbemServices*, IWbemClassObject* setting) {
+          Variant drain(com);
+          Variant logons(com);
+          LogonMode read;
+          HRESULT result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) result = NumberOf(drain.value(), &read.SessionBrokerDrainMode);
+          if (SUCCEEDED(result))
+            result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) result = NumberOf(logons.value(), &read.Logons);
+          if (SUCCEEDED(result)) *mode = read;
+          return result;
+        });
   }
 
   uint32_t WriteLogonMode(const char16_t* machine, const LogonMode& mode) override {
+    return WithLogonSetting(
+        machine, [&mode](ComFunctions& com, IWbemServices* services, IWbemClassObject* setting) {
+          // Read first for the types the properties have on that machine.
+          Variant drain(com);
+          Variant logons(com);
+          Variant new_drain(com);
+          Variant new_logons(com);
+          HRESULT result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
+          if (SUCCEEDED(result))
+            result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
+          if (SUCCEEDED(result)) {
+            result = SetLike(com, drain.value(), mode.SessionBrokerDrainMode, &new_drain);
+          }
+          if (SUCCEEDED(result)) result = SetLike(com, logons.value(), mode.Logons, &new_logons);
+          if (SUCCEEDED(result)) result = setting->Put(kDrainModeProperty, 0, new_drain.get(), 0);
+          if (SUCCEEDED(result)) result = setting->Put(kLogonsProperty, 0, new_logons.get(), 0);
+          if (SUCCEEDED(result)) {
+            result = services->PutInstance(setting, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
+          }
+          return result;
+        });
+  }
+
+  bool WTSEnumerateProcessesExW(uintptr_t server, uint32_t* level, uint32_t session_id,
+                                WtsProcessInfoEx** processes, uint32_t* count) override {
+    *processes = nullptr;
+    *count = 0;
+    WTSEnumerateProcessesExWFunction function = wts_enumerate_processes_.get();
+    if (function == nullptr) return Missing(wts_enumerate_processes_);
+    DWORD records_level = *level;
+    LPWSTR records = nullptr;
+    DWORD records_count = 0;
+    const BOOL done =
+        function(ServerHandle(server), &records_level, session_id, &records, &records_count);
+    *level = records_level;
+    *processes = reinterpret_cast<WtsProcessInfoEx*>(records);
+    *count = records_count;
+    return done != FALSE;
+  }
+
+  bool WTSFreeMemoryExW(uint32_t type_class, void* memory, uint32_t count) override {
+    WTSFreeMemoryExWFunction function = wts_free_memory_ex_.get();
+    if (function == nullptr) return Missing(wts_free_memory_ex_);
+    return function(static_cast<int>(type_class), memory, count) != FALSE;
+  }
+
+  bool WTSTerminateProcess(uintptr_t server, uint32_t process_id, uint32_t exit_code) override {
+    WTSTerminateProcessFunction function = wts_terminate_process_.get();
+    if (function == nullptr) return Missing(wts_terminate_process_);
+    return function(ServerHandle(server), process_id, exit_code) != FALSE;
+  }
+
+  std::optional<std::u16string> LookupAccountOwner(const char16_t* system_name,
+                                                   void* sid) override {
+    // Account and domain names are at most 256 characters; a longer answer
+    // is asked for again with the sizes the first call reported.
+    std::wstring name(257, L'\0');
+    std::wstring domain(257, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      DWORD name_size = static_cast<DWORD>(name.size());
+      DWORD domain_size = static_cast<DWORD>(domain.size());
+      SID_NAME_USE use{};
+      if (::LookupAccountSidW(WideText(system_name), sid, name.data(), &name_size, domain.data(),
+                              &domain_size, &use)) {
+        name.resize(name_size);
+        domain.resize(domain_size);
+        const std::wstring owner = domain + L"\\" + name;
+        return std::u16string(owner.begin(), owner.end());
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+      name.assign(name_size + 1, L'\0');
+      domain.assign(domain_size + 1, L'\0');
+    }
+    return std::nullopt;
+  }
+
+ private:
+  // Runs `use` on the machine's single Win32_TerminalServiceSetting, in a
+  // COM apartment of this thread: 0, or the HRESULT of the step that failed.
+  template <typename Use>
+  uint32_t WithLogonSetting(const char16_t* machine, Use use) {
     ComFunctions com{};
     if (const uint32_t error = BindCom(&com); error != 0) return error;
     const ComApartment apartment(com);
     if (FAILED(apartment.result())) return Failure(apartment.result());
     ComPointer<IWbemServices> services;
     ComPointer<IWbemClassObject> setting;
-    HRESULT result = FindSetting(com, machine, &services, &setting);
+    const HRESULT result = FindSetting(com, machine, &services, &setting);
     if (FAILED(result)) return Failure(result);
-    // Read first for the types the properties have on that machine.
-    Variant drain(com);
-    Variant logons(com);
-    Variant new_drain(com);
-    Variant new_logons(com);
-    result = setting->Get(kDrainModeProperty, 0, drain.get(), nullptr, nullptr);
-    if (SUCCEEDED(result))
-      result = setting->Get(kLogonsProperty, 0, logons.get(), nullptr, nullptr);
-    if (SUCCEEDED(result)) {
-      result = SetLike(com, drain.value(), mode.SessionBrokerDrainMode, &new_drain);
-    }
-    if (SUCCEEDED(result)) result = SetLike(com, logons.value(), mode.Logons, &new_logons);
-    if (SUCCEEDED(result)) result = setting->Put(kDrainModeProperty, 0, new_drain.get(), 0);
-    if (SUCCEEDED(result)) result = setting->Put(kLogonsProperty, 0, new_logons.get(), 0);
-    if (SUCCEEDED(result)) {
-      result = services->PutInstance(setting.get(), WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
-    }
-    return Failure(result);
+    return Failure(use(com, services.get(), setting.get()));
   }
 
- private:
   // ole32 and oleaut32, loaded on the first logon-mode call: 0, or the
   // error of the library or function that is missing.
   uint32_t BindCom(ComFunctions* com) {
@@ -764,6 +872,9 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<WTSLogoffSessionFunction> wts_logoff_session_;
   LateBound<WTSOpenServerAFunction> wts_open_server_;
   LateBound<WTSCloseServerFunction> wts_close_server_;
+  LateBound<WTSEnumerateProcessesExWFunction> wts_enumerate_processes_;
+  LateBound<WTSFreeMemoryExWFunction> wts_free_memory_ex_;
+  LateBound<WTSTerminateProcessFunction> wts_terminate_process_;
   LateBound<ExitWindowsExFunction> exit_windows_;
   LateBound<InitiateShutdownAFunction> initiate_shutdown_;
   LateBound<InitiateShutdownWFunction> initiate_shutdown_w_;

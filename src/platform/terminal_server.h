@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quillmarsh::platform {
@@ -19,6 +20,10 @@ using Handle = void*;
 
 inline constexpr uintptr_t kCurrentServerHandle = 0;
 inline constexpr uint32_t kCurrentSession = 0xFFFFFFFF;
+// WTSEnumerateProcessesExW: the processes of every session.
+inline constexpr uint32_t kAnySession = 0xFFFFFFFE;
+// WTS_TYPE_CLASS of WTSFreeMemoryExW for WTS_PROCESS_INFO_EXW records.
+inline constexpr uint32_t kWtsTypeProcessInfoLevel1 = 1;
 
 // Terminal Services information classes.
 inline constexpr uint32_t kWtsUserName = 5;
@@ -147,6 +152,23 @@ struct LogonMode {
   uint32_t Logons = 0;
 };
 
+// Same layout as WTS_PROCESS_INFO_EXW. The sizes are bytes, the times
+// 100 ns units.
+struct WtsProcessInfoEx {
+  uint32_t SessionId;
+  uint32_t ProcessId;
+  char16_t* pProcessName;
+  void* pUserSid;
+  uint32_t NumberOfThreads;
+  uint32_t HandleCount;
+  uint32_t PagefileUsage;
+  uint32_t PeakPagefileUsage;
+  uint32_t WorkingSetSize;
+  uint32_t PeakWorkingSetSize;
+  int64_t UserTime;
+  int64_t KernelTime;
+};
+
 class TerminalServer {
  public:
   virtual ~TerminalServer() = default;
@@ -239,6 +261,18 @@ class TerminalServer {
   virtual uint32_t ReadLogonMode(const char16_t* machine, LogonMode* mode) = 0;
   // Writes both properties of the machine's single instance, update only.
   virtual uint32_t WriteLogonMode(const char16_t* machine, const LogonMode& mode) = 0;
+  // wtsapi32, bound at run time. `level` goes in as 1 and comes back as
+  // the level of the records; the buffer is freed with WTSFreeMemoryExW
+  // (kWtsTypeProcessInfoLevel1 and the count).
+  virtual bool WTSEnumerateProcessesExW(uintptr_t server, uint32_t* level, uint32_t session_id,
+                                        WtsProcessInfoEx** processes, uint32_t* count) = 0;
+  virtual bool WTSFreeMemoryExW(uint32_t type_class, void* memory, uint32_t count) = 0;
+  virtual bool WTSTerminateProcess(uintptr_t server, uint32_t process_id, uint32_t exit_code) = 0;
+  // The account of a SID as "DOMAIN\user", as advapi32 LookupAccountSidW
+  // names it on `system_name` (null: this machine); nullopt when the SID
+  // does not resolve.
+  virtual std::optional<std::u16string> LookupAccountOwner(const char16_t* system_name,
+                                                           void* sid) = 0;
 };
 
 // Builds the terminal server of this program: the real one on Windows, or

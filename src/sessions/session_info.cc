@@ -32,15 +32,9 @@ std::string StateName(uint32_t session_state) {
 std::string TableLine(platform::System& system, std::string_view server, std::string_view id,
                       std::string_view state_name, std::string_view idle, std::string_view logon,
                       std::string_view client, std::string_view user) {
-  std::string line = TableCell(system, server, 15);
-  for (auto [text, width] :
-       {std::pair{id, 6}, {state_name, 12}, {idle, 9}, {logon, 16}, {client, 15}}) {
-    line += ' ';
-    line += TableCell(system, text, static_cast<size_t>(width));
-  }
-  line += ' ';
-  line += TableCell(system, user, 0);
-  return line;
+  return TableRow(system,
+                  {{server, 15}, {id, 6}, {state_name, 12}, {idle, 9}, {logon, 16}, {client, 15}},
+                  user);
 }
 
 // The client's name (class 10), up to its NUL; empty when unknown.

@@ -207,6 +207,8 @@ class DescriptionReader {
     kServers,
     kServer,
     kLogonMode,
+    kProcesses,
+    kProcess,
   };
 
   bool Fail(std::string message) {
@@ -253,6 +255,7 @@ class DescriptionReader {
   bool TokenEntryValue(const Scalar& value);
   bool SessionValue(const Scalar& value);
   bool RemoteServerValue(const Scalar& value);
+  bool ProcessValue(const Scalar& value);
   // A state name of the state table, or a number.
   bool StateValue(const Scalar& value, uint32_t* target);
 
@@ -268,6 +271,8 @@ class DescriptionReader {
   SimulatedLogonMode* logon_mode_ = nullptr;
   bool session_has_id_ = false;
   bool session_has_state_ = false;
+  bool process_has_pid_ = false;
+  bool process_has_image_ = false;
 };
 
 bool DescriptionReader::start_object(size_t) {
@@ -280,6 +285,10 @@ bool DescriptionReader::start_object(size_t) {
     session_list_->emplace_back();
     session_has_id_ = session_has_state_ = false;
     frames_.push_back(Frame::kSession);
+  } else if (frame == Frame::kProcesses) {
+    session_list_->back().processes.emplace_back();
+    process_has_pid_ = process_has_image_ = false;
+    frames_.push_back(Frame::kProcess);
   } else if (frame == Frame::kRoot && key_ == "token") {
     frames_.push_back(Frame::kToken);
   } else if (frame == Frame::kRoot && key_ == "current_session") {
@@ -327,7 +336,8 @@ bool DescriptionReader::key(std::string& name) {
        "shutdown_in_progress",
        "logon_mode",
        "logon_mode_error",
-       "logon_mode_write_error"},
+       "logon_mode_write_error",
+       "enumerate_processes_error"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -337,22 +347,52 @@ bool DescriptionReader::key(std::string& name) {
       {"disconnect_error", "logoff_error"},
       {},
       // kSession
-      {"id", "station", "state", "user", "domain", "user_error", "domain_error", "send_error",
-       "disconnect_error", "logoff_error", "recheck_state", "recheck_error", "logon_time",
-       "connect_time", "disconnect_time", "last_input_time", "client_name", "client_address",
-       "info_error"},
+      {"id",
+       "station",
+       "state",
+       "user",
+       "domain",
+       "user_error",
+       "domain_error",
+       "send_error",
+       "disconnect_error",
+       "logoff_error",
+       "recheck_state",
+       "recheck_error",
+       "logon_time",
+       "connect_time",
+       "disconnect_time",
+       "last_input_time",
+       "client_name",
+       "client_address",
+       "info_error",
+       "processes"},
       // kServers: any name
       {},
       // kServer
       {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
        "delay_ms", "current_time", "shutdown_in_progress", "logon_mode", "logon_mode_error",
-       "logon_mode_write_error", "logon_mode_delay_ms"},
+       "logon_mode_write_error", "logon_mode_delay_ms", "enumerate_processes_error"},
       // kLogonMode
       {"drain", "logons"},
+      // kProcesses
+      {},
+      // kProcess
+      {"pid", "image", "owner", "threads", "handles", "working_set", "peak_working_set", "pagefile",
+       "user_ms", "kernel_ms", "terminate_error"},
   };
-  static const char* kWhere[] = {
-      "the server", "\"token\"",      "a token",       "", "\"current_session\"", "", "a session",
-      "",           "another server", "\"logon_mode\""};
+  static const char* kWhere[] = {"the server",
+                                 "\"token\"",
+                                 "a token",
+                                 "",
+                                 "\"current_session\"",
+                                 "",
+                                 "a session",
+                                 "",
+                                 "another server",
+                                 "\"logon_mode\"",
+                                 "",
+                                 "a process"};
   if (frames_.back() == Frame::kServers) {
     for (const SimulatedRemoteServer& other : server_.servers) {
       if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
@@ -376,6 +416,10 @@ bool DescriptionReader::end_object() {
     if (!session_has_id_) return Fail("a session has no \"id\"");
     if (!session_has_state_) return Fail("a session has no \"state\"");
   }
+  if (frame == Frame::kProcess) {
+    if (!process_has_pid_) return Fail("a process has no \"pid\"");
+    if (!process_has_image_) return Fail("a process has no \"image\"");
+  }
   if (frame == Frame::kTokenEntry && token_->elevation_type > 3) {
     return Fail("\"elevation_type\" must be 0 to 3");
   }
@@ -389,6 +433,9 @@ bool DescriptionReader::start_array(size_t) {
     session_list_ = frame == Frame::kRoot ? &server_.sessions : &server_.servers.back().sessions;
     session_list_->clear();
     frames_.push_back(Frame::kSessions);
+  } else if (frame == Frame::kSession && key_ == "processes") {
+    session_list_->back().processes.clear();
+    frames_.push_back(Frame::kProcesses);
   } else if (frame == Frame::kTokenEntry && key_ == "groups") {
     token_->groups.clear();
     frames_.push_back(Frame::kGroups);
@@ -432,6 +479,10 @@ bool DescriptionReader::Value(const Scalar& value) {
       return RemoteServerValue(value);
     case Frame::kLogonMode:
       return Unsigned(value, key_ == "drain" ? &logon_mode_->drain : &logon_mode_->logons);
+    case Frame::kProcesses:
+      return Fail("a process must be an object");
+    case Frame::kProcess:
+      return ProcessValue(value);
   }
   return false;
 }
@@ -448,6 +499,9 @@ bool DescriptionReader::RootValue(const Scalar& value) {
   if (key_ == "shutdown_in_progress") return Boolean(value, &server_.shutdown_in_progress);
   if (key_ == "initiate_shutdown_error") return Unsigned(value, &server_.initiate_shutdown_error);
   if (key_ == "abort_error") return Unsigned(value, &server_.abort_error);
+  if (key_ == "enumerate_processes_error") {
+    return Unsigned(value, &server_.enumerate_processes_error);
+  }
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
   if (key_ == "current_time") return ClockValue(value, &server_.current_time);
   if (key_ == "logon_mode_error") return Unsigned(value, &server_.logon_mode.error);
@@ -505,6 +559,7 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "client_name") return Text(value, &session.client_name);
   if (key_ == "client_address") return AddressValue(value, &session);
   if (key_ == "info_error") return Unsigned(value, &session.info_error);
+  if (key_ == "processes") return WrongType("a list");
   if (key_ == "station") return Text(value, &session.station);
   if (key_ == "user") return Text(value, &session.user);
   if (key_ == "domain") return Text(value, &session.domain);
@@ -539,7 +594,42 @@ bool DescriptionReader::RemoteServerValue(const Scalar& value) {
   if (key_ == "logon_mode_error") return Unsigned(value, &remote.logon_mode.error);
   if (key_ == "logon_mode_write_error") return Unsigned(value, &remote.logon_mode.write_error);
   if (key_ == "logon_mode_delay_ms") return Unsigned(value, &remote.logon_mode.delay_ms);
+  if (key_ == "enumerate_processes_error") {
+    return Unsigned(value, &remote.enumerate_processes_error);
+  }
   return Unsigned(value, &remote.delay_ms);
+}
+
+bool DescriptionReader::ProcessValue(const Scalar& value) {
+  SimulatedProcess& process = session_list_->back().processes.back();
+  if (key_ == "pid") {
+    process_has_pid_ = true;
+    return Unsigned(value, &process.pid);
+  }
+  if (key_ == "image") {
+    process_has_image_ = true;
+    return Text(value, &process.image);
+  }
+  if (key_ == "owner") {
+    if (value.kind == Scalar::Kind::kNull) {
+      process.owner.reset();
+      return true;
+    }
+    std::string owner;
+    if (!Text(value, &owner)) return false;
+    process.owner = std::move(owner);
+    return true;
+  }
+  for (auto [name, field] : {std::pair{"threads", &SimulatedProcess::threads},
+                             {"handles", &SimulatedProcess::handles},
+                             {"working_set", &SimulatedProcess::working_set},
+                             {"peak_working_set", &SimulatedProcess::peak_working_set},
+                             {"pagefile", &SimulatedProcess::pagefile},
+                             {"user_ms", &SimulatedProcess::user_ms},
+                             {"kernel_ms", &SimulatedProcess::kernel_ms}}) {
+    if (key_ == name) return Unsigned(value, &(process.*field));
+  }
+  return Unsigned(value, &process.terminate_error);
 }
 
 bool DescriptionReader::TimeValue(const Scalar& value, int64_t* target) {

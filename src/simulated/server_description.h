@@ -18,6 +18,22 @@ struct SimulatedToken {
   uint32_t elevation_error = 0;
 };
 
+// One process of a session, as WTSEnumerateProcessesExW reports it.
+struct SimulatedProcess {
+  uint32_t pid = 0;
+  std::string image;
+  // "DOMAIN\user"; absent: the process has no SID.
+  std::optional<std::string> owner;
+  uint32_t threads = 0;
+  uint32_t handles = 0;
+  uint32_t working_set = 0;
+  uint32_t peak_working_set = 0;
+  uint32_t pagefile = 0;
+  uint32_t user_ms = 0;
+  uint32_t kernel_ms = 0;
+  uint32_t terminate_error = 0;
+};
+
 struct SimulatedSession {
   uint32_t id = 0;
   std::string station;
@@ -43,6 +59,7 @@ struct SimulatedSession {
   uint32_t client_family = 0;
   std::array<uint8_t, 16> client_address{};
   uint32_t info_error = 0;
+  std::vector<SimulatedProcess> processes;
 };
 
 // A server's logon mode (Win32_TerminalServiceSetting) and the failures of
@@ -74,6 +91,7 @@ struct SimulatedRemoteServer {
   // Its clock as a FILETIME; absent: the real clock.
   std::optional<int64_t> current_time;
   SimulatedLogonMode logon_mode;
+  uint32_t enumerate_processes_error = 0;
 };
 
 struct ServerDescription {
@@ -108,6 +126,7 @@ struct ServerDescription {
   uint32_t abort_error = 0;
   bool virtual_sleep = false;
   SimulatedLogonMode logon_mode;
+  uint32_t enumerate_processes_error = 0;
 };
 
 // Whether two names are equal without regard to ASCII letter case.

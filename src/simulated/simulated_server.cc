@@ -10,6 +10,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +33,7 @@ constexpr uint32_t kShutdownPrivilegeLuid = 19;
 // HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): WMI's answer for a machine
 // that cannot be reached.
 constexpr uint32_t kRpcServerUnavailableHresult = 0x800706BA;
+constexpr uint32_t kNoneMapped = 1332;
 
 // Windows' own English texts for the codes this layer produces.
 const std::map<uint32_t, std::string>& MessageTexts() {
@@ -111,6 +113,9 @@ class SessionSet {
 
   const std::vector<SimulatedSession>& sessions() const { return *sessions_; }
 
+  // The processes WTSTerminateProcess has ended in this run.
+  std::set<uint32_t>& ended_processes() { return ended_processes_; }
+
   const SimulatedSession* Find(uint32_t session_id) {
     const std::vector<SimulatedSession>& sessions = *sessions_;
     if (index_.empty() && !sessions.empty()) {
@@ -141,6 +146,7 @@ class SessionSet {
   std::vector<std::pair<uint32_t, uint32_t>> index_;
   bool unique_ids_ = false;
   size_t last_found_ = static_cast<size_t>(-1);
+  std::set<uint32_t> ended_processes_;
 };
 
 // What a Terminal Services call reaches through its server handle: a
@@ -152,6 +158,7 @@ struct Addressed {
   uint32_t error = 0;
   // The server's clock as a FILETIME; absent: the real clock.
   std::optional<int64_t> current_time;
+  uint32_t enumerate_processes_error = 0;
 };
 
 // Copies a text into a fixed WTSINFOW field, cut to leave room for the NUL.
@@ -184,6 +191,8 @@ class SimulatedServer : public TerminalServer {
       remote_countdowns_.push_back(Countdown{remote.shutdown_pending});
     }
     local_countdown_ = server_.shutdown_pending;
+    AssignOwnerSids(server_.sessions);
+    for (const SimulatedRemoteServer& remote : server_.servers) AssignOwnerSids(remote.sessions);
   }
 
   ~SimulatedServer() override {
@@ -316,7 +325,11 @@ class SimulatedServer : public TerminalServer {
 
   void WTSFreeMemory(void* memory) override {
     JournalEntry entry = Call("WTSFreeMemory");
-    Finish(entry, buffers_.erase(memory) == 1 ? 0 : kErrorInvalidParameter);
+    auto found = buffers_.find(memory);
+    // Process records are freed with WTSFreeMemoryExW only.
+    const bool freed = found != buffers_.end() && found->second->processes.empty();
+    if (freed) buffers_.erase(found);
+    Finish(entry, freed ? 0 : kErrorInvalidParameter);
   }
 
   bool WTSSendMessageW(uintptr_t server, uint32_t session_id, const char16_t* title,
@@ -634,6 +647,95 @@ class SimulatedServer : public TerminalServer {
     return static_cast<uint32_t>(now.count() % (24LL * 60 * 60 * 1000));
   }
 
+  bool WTSEnumerateProcessesExW(uintptr_t server, uint32_t* level, uint32_t session_id,
+                                WtsProcessInfoEx** processes, uint32_t* count) override {
+    Delay(server);
+    JournalEntry entry = Call("WTSEnumerateProcessesExW");
+    entry["server"] = server;
+    entry["level"] = *level;
+    entry["session"] = session_id;
+    const Addressed target = Address(server);
+    uint32_t error = target.error != 0 ? target.error : target.enumerate_processes_error;
+    if (error == 0 && (*level != 1 || session_id != kAnySession)) error = kErrorInvalidParameter;
+    if (error != 0) return Finish(entry, error);
+    auto buffer = std::make_unique<Buffer>();
+    const std::set<uint32_t>& ended = target.sessions->ended_processes();
+    for (const SimulatedSession& session : target.sessions->sessions()) {
+      for (const SimulatedProcess& process : session.processes) {
+        if (ended.count(process.pid) != 0) continue;
+        WtsProcessInfoEx record{};
+        record.SessionId = session.id;
+        record.ProcessId = process.pid;
+        record.pUserSid = process.owner ? owner_sids_.at(*process.owner).data() : nullptr;
+        record.NumberOfThreads = process.threads;
+        record.HandleCount = process.handles;
+        record.PagefileUsage = process.pagefile;
+        record.PeakPagefileUsage = process.pagefile;
+        record.WorkingSetSize = process.working_set;
+        record.PeakWorkingSetSize = process.peak_working_set;
+        record.UserTime = int64_t{process.user_ms} * 10'000;
+        record.KernelTime = int64_t{process.kernel_ms} * 10'000;
+        buffer->processes.push_back(record);
+        buffer->images.push_back(Utf8ToUtf16(process.image));
+      }
+    }
+    *count = static_cast<uint32_t>(buffer->processes.size());
+    for (size_t i = 0; i < buffer->processes.size(); ++i) {
+      buffer->processes[i].pProcessName = buffer->images[i].data();
+    }
+    // Never an empty array, as for the sessions.
+    if (buffer->processes.empty()) buffer->processes.emplace_back();
+    *processes = buffer->processes.data();
+    entry["count"] = *count;
+    Hand(std::move(buffer), *processes);
+    return Finish(entry, 0);
+  }
+
+  bool WTSFreeMemoryExW(uint32_t type_class, void* memory, uint32_t count) override {
+    JournalEntry entry = Call("WTSFreeMemoryExW");
+    entry["class"] = type_class;
+    entry["count"] = count;
+    auto found = buffers_.find(memory);
+    const bool freed = found != buffers_.end() && type_class == kWtsTypeProcessInfoLevel1 &&
+                       !found->second->processes.empty() && found->second->images.size() == count;
+    if (freed) buffers_.erase(found);
+    return Finish(entry, freed ? 0 : kErrorInvalidParameter);
+  }
+
+  bool WTSTerminateProcess(uintptr_t server, uint32_t process_id, uint32_t exit_code) override {
+    Delay(server);
+    JournalEntry entry = Call("WTSTerminateProcess");
+    entry["server"] = server;
+    entry["pid"] = process_id;
+    entry["exit_code"] = exit_code;
+    const Addressed target = Address(server);
+    if (target.error != 0) return Finish(entry, target.error);
+    std::set<uint32_t>& ended = target.sessions->ended_processes();
+    if (ended.count(process_id) == 0) {
+      for (const SimulatedSession& session : target.sessions->sessions()) {
+        for (const SimulatedProcess& process : session.processes) {
+          if (process.pid != process_id) continue;
+          if (process.terminate_error == 0) ended.insert(process_id);
+          return Finish(entry, process.terminate_error);
+        }
+      }
+    }
+    return Finish(entry, kErrorInvalidParameter);
+  }
+
+  std::optional<std::u16string> LookupAccountOwner(const char16_t*, void* sid) override {
+    std::lock_guard lock(mutex_);
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    for (const auto& [owner, owner_sid] : owner_sids_) {
+      if (bytes != nullptr && bytes[1] == owner_sid[1] &&
+          std::memcmp(bytes, owner_sid.data(), owner_sid.size()) == 0) {
+        return Utf8ToUtf16(owner);
+      }
+    }
+    last_error_ = kNoneMapped;
+    return std::nullopt;
+  }
+
  private:
   struct Buffer {
     std::vector<WtsSessionInfo> records;
@@ -641,7 +743,37 @@ class SimulatedServer : public TerminalServer {
     std::u16string wide;
     WtsInfo info{};
     WtsClientAddress address{};
+    std::vector<WtsProcessInfoEx> processes;
+    std::vector<std::u16string> images;
   };
+
+  // Gives every owner its SID: the well-known SIDs of the service accounts,
+  // so that Windows (and Wine) name them too, and SIDs of a domain that no
+  // system knows for the others, which only this layer resolves.
+  void AssignOwnerSids(const std::vector<SimulatedSession>& sessions) {
+    static const std::pair<const char*, uint32_t> kWellKnown[] = {
+        {"NT AUTHORITY\\SYSTEM", 18},
+        {"NT AUTHORITY\\LOCAL SERVICE", 19},
+        {"NT AUTHORITY\\NETWORK SERVICE", 20},
+    };
+    for (const SimulatedSession& session : sessions) {
+      for (const SimulatedProcess& process : session.processes) {
+        if (!process.owner || owner_sids_.count(*process.owner) != 0) continue;
+        std::vector<uint32_t> sub_authorities = {21, 2910, 1783, 5517,
+                                                 1000 + static_cast<uint32_t>(owner_sids_.size())};
+        for (auto [name, rid] : kWellKnown) {
+          if (SameServerName(name, *process.owner)) sub_authorities = {rid};
+        }
+        std::vector<uint8_t> sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0,
+                                    5};
+        for (uint32_t part : sub_authorities) {
+          for (int shift = 0; shift < 32; shift += 8)
+            sid.push_back(static_cast<uint8_t>(part >> shift));
+        }
+        owner_sids_.emplace(*process.owner, std::move(sid));
+      }
+    }
+  }
 
   static int64_t RealClock() {
     using namespace std::chrono;
@@ -722,14 +854,16 @@ class SimulatedServer : public TerminalServer {
   Addressed Address(uintptr_t handle) {
     if (!server_.terminal_services) return {nullptr, 0, kErrorCallNotImplemented, {}};
     if (handle == kCurrentServerHandle) {
-      return {&local_, server_.enumerate_error, 0, server_.current_time};
+      return {&local_, server_.enumerate_error, 0, server_.current_time,
+              server_.enumerate_processes_error};
     }
     if (handle > handles_.size()) return {nullptr, 0, kErrorInvalidHandle, {}};
     const OpenedHandle& opened = handles_[handle - 1];
     // A closed handle, or one of a name that nobody answers to.
     if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable, {}};
     const SimulatedRemoteServer& remote = server_.servers[*opened.remote];
-    return {&remote_[*opened.remote], remote.enumerate_error, 0, remote.current_time};
+    return {&remote_[*opened.remote], remote.enumerate_error, 0, remote.current_time,
+            remote.enumerate_processes_error};
   }
 
   // Journals a session query and finds the session it asks about; `error`
@@ -841,6 +975,8 @@ class SimulatedServer : public TerminalServer {
   };
   bool local_countdown_ = false;
   std::vector<Countdown> remote_countdowns_;
+  // Each owner's SID; the records point at these bytes.
+  std::map<std::string, std::vector<uint8_t>> owner_sids_;
 };
 
 thread_local uint32_t SimulatedServer::last_error_ = 0;

@@ -70,6 +70,8 @@ struct State {
   // "/CSV": "/SESSIONINFO" writes CSV; the heading row once in a run.
   bool CsvOutput = false;
   bool CsvHeadingWritten = false;
+  // "/PROCESSES" writes its own CSV heading, once in a run.
+  bool ProcessCsvHeadingWritten = false;
   // "/WHATIF": from here on nothing is changed on any server; every call
   // that only reads is still made, and each change that would have been
   // made is reported instead ("What if: ...").

@@ -1,5 +1,7 @@
 #include "state/text.h"
 
+#include <algorithm>
+
 namespace quillmarsh {
 
 std::string_view Trim(std::string_view text) {
@@ -92,6 +94,18 @@ std::string TableCell(platform::System& system, std::string_view text, size_t wi
   }
   if (characters < width) cell.append(width - characters, ' ');
   return cell;
+}
+
+std::string TableRow(platform::System& system,
+                     std::initializer_list<std::pair<std::string_view, size_t>> columns,
+                     std::string_view last) {
+  std::string row;
+  for (const auto& [text, width] : columns) {
+    row += TableCell(system, text, width);
+    row += ' ';
+  }
+  row += TableCell(system, last, 0);
+  return row;
 }
 
 }  // namespace quillmarsh

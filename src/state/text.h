@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/system.h"
 
@@ -26,6 +28,11 @@ std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low,
 // (below 0x20, and 0x7F) shown as "?", so that a name cannot break a row,
 // then padded with blanks to `width` characters (not bytes).
 std::string TableCell(platform::System& system, std::string_view text, size_t width);
+// A row of a console table: each column a cell of its width followed by a
+// blank, then `last`, the one column that is not padded. Nothing is cut.
+std::string TableRow(platform::System& system,
+                     std::initializer_list<std::pair<std::string_view, size_t>> columns,
+                     std::string_view last);
 // ParseWholeNumber, with 0 for a failure.
 uint32_t WholeNumberOrZero(std::string_view text);
 

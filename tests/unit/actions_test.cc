@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -154,6 +155,21 @@ TEST(SessionAction, EnumerationFailureChangesNothing) {
                                 {"/STATUS", "x", "/LOGOFF", "*ALL", "/DISCONNECT", "*ALL"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.exit_code, 0);
+}
+
+// With the own session unknown, only the process id keeps the program
+// from ending itself, even when the session's user owns it.
+TEST(EndProcess, NeverEndsTheProgramsOwnProcess) {
+  const std::string pid = std::to_string(::getpid());
+  const RunResult run = RunQuillmarsh(
+      R"({"sessions": [{"id": 4, "state": "Active", "user": "bob", "domain": "CORP",
+          "processes": [{"pid": )" +
+          pid + R"(, "image": "quillmarsh.exe", "owner": "CORP\\bob"},
+                        {"pid": 77, "image": "quillmarsh.exe", "owner": "CORP\\bob"}]}]})",
+      {"/ENDPROCESS", "quillmarsh.exe", "bob"});
+  EXPECT_EQ(CallsNamed(run, "WTSTerminateProcess"),
+            std::vector<std::string>{
+                R"({"call":"WTSTerminateProcess","server":0,"pid":77,"exit_code":1,"ok":true})"});
 }
 
 }  // namespace

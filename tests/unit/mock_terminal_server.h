@@ -87,6 +87,16 @@ class MockTerminalServer : public platform::TerminalServer {
               (override));
   MOCK_METHOD(uint32_t, WriteLogonMode, (const char16_t* machine, const platform::LogonMode& mode),
               (override));
+  MOCK_METHOD(bool, WTSEnumerateProcessesExW,
+              (uintptr_t server, uint32_t* level, uint32_t session_id,
+               platform::WtsProcessInfoEx** processes, uint32_t* count),
+              (override));
+  MOCK_METHOD(bool, WTSFreeMemoryExW, (uint32_t type_class, void* memory, uint32_t count),
+              (override));
+  MOCK_METHOD(bool, WTSTerminateProcess,
+              (uintptr_t server, uint32_t process_id, uint32_t exit_code), (override));
+  MOCK_METHOD(std::optional<std::u16string>, LookupAccountOwner,
+              (const char16_t* system_name, void* sid), (override));
 };
 
 }  // namespace quillmarsh::test

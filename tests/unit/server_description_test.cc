@@ -193,6 +193,14 @@ TEST(ServerDescription, SaysWhatIsWrong) {
             "a session has no \"state\"");
   EXPECT_EQ(ErrorOf("{\"os_major\": 1.5}"),
             "\"os_major\" must be a whole number from 0 to 4294967295");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "processes": [{"pid": 1}]}]})"),
+            "a process has no \"image\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "processes": [{"image": ""}]}]})"),
+            "a process has no \"pid\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "processes": [{"sid": 1}]}]})"),
+            "unknown key \"sid\" in a process");
+  EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {"enumerate_processes_error": -5}}})"),
+            "\"enumerate_processes_error\" must be a whole number from 0 to 4294967295");
   EXPECT_EQ(ErrorOf("{").rfind("not valid JSON", 0), 0u);
 }
 

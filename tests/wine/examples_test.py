@@ -122,7 +122,8 @@ def calls(journal, name):
 
 CHANGING_CALLS = {"WTSSendMessageW", "WTSDisconnectSession", "WTSLogoffSession",
                   "AdjustTokenPrivileges", "ExitWindowsEx", "InitiateShutdownA",
-                  "InitiateShutdownW", "AbortSystemShutdownW"}
+                  "InitiateShutdownW", "AbortSystemShutdownW", "WTSTerminateProcess",
+                  "Win32_TerminalServiceSetting.Put"}
 
 
 def changing_calls(journal):
@@ -411,6 +412,36 @@ def check_drain_and_restart(example):
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
 
 
+def check_end_app_before_update(example):
+    server = farm()
+    ts01, ts02 = server["servers"]["TS01"]["sessions"], server["servers"]["TS02"]["sessions"]
+    ts01[1]["processes"] = [{"pid": 301, "image": "csrss.exe", "owner": "NT AUTHORITY\\SYSTEM"},
+                            {"pid": 302, "image": "WINWORD.EXE", "owner": "CORP\\alice"}]
+    ts01[2]["processes"] = [{"pid": 401, "image": "WinWord.exe", "owner": "CORP\\bob",
+                             "terminate_error": 5}]
+    ts02[0]["processes"] = [{"pid": 201, "image": "WINWORD.EXE", "owner": "NT AUTHORITY\\SYSTEM"},
+                            {"pid": 202, "image": "winword.exe", "owner": "CORP\\carol"}]
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["winword.exe", "TS01", "TS02", "ts03"], server)
+    yield "ends the image in the users' own sessions of each server that answers, nothing else", \
+        [(e["pid"], e["ok"]) for e in calls(journal, "WTSTerminateProcess")] == \
+        [(302, True), (401, False), (202, True)]
+    yield "reports each server, a refusal with its reason, one that does not answer; exit code 4", \
+        "TS01: 1 ended.\nTS01: 1 could not be ended: Access is denied [5]\n" in console \
+        and "TS02: 1 ended.\n" in console and code == 4 \
+        and "ts03: does not answer; left out: The RPC server is unavailable [1722]" in console
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["winword.exe", "TS01", "TS02"], server)
+    yield "a refusal on servers that all answer: exit code 1", code == 1
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["/whatif", "WINWORD.EXE", "TS02"], server)
+    yield "passes /WHATIF on: ends nothing and shows what would be, exit code 0", \
+        not changing_calls(journal) and code == 0 and console == \
+        "What if: EndProcess CORP\\carol winword.exe 202 on TS02\nTS02: 1 would be ended.\n"
+    code, console, journal, _ = example.run("end-app-before-update.cmd", [], server)
+    yield "no image name: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+
+
 def check_wait_until_inactive(example):
     code, console, journal, _ = example.run("wait-until-inactive.cmd", ["carol", "2"],
                                             demo_server())
@@ -571,6 +602,7 @@ def main():
                         ("farm-nightly-reboot", check_farm_nightly_reboot),
                         ("farm-maintenance", check_farm_maintenance),
                         ("drain-and-restart", check_drain_and_restart),
+                        ("end-app-before-update", check_end_app_before_update),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),
                         ("idle-report", check_idle_report),

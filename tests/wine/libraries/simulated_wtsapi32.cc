@@ -21,6 +21,7 @@
 namespace {
 
 using quillmarsh::platform::TerminalServer;
+using quillmarsh::platform::WtsProcessInfoEx;
 using quillmarsh::platform::WtsSessionInfo;
 
 // The server, made on the first call as quillmarsh-sim.exe makes it at its
@@ -149,6 +150,37 @@ HANDLE WINAPI WTSOpenServerA(LPSTR server_name) {
 
 VOID WINAPI WTSCloseServer(HANDLE server) {
   if (TerminalServer* simulated = Server()) simulated->WTSCloseServer(ServerNumber(server));
+}
+
+// The records carry the simulated owners' SIDs: quillmarsh.exe names them
+// with Wine's own LookupAccountSidW, which knows the well-known accounts only.
+WINBOOL WINAPI WTSEnumerateProcessesExW(HANDLE server, DWORD* level, DWORD session_id,
+                                        LPWSTR* processes, DWORD* count) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) return Unusable();
+  uint32_t records_level = *level;
+  WtsProcessInfoEx* records = nullptr;
+  uint32_t records_count = 0;
+  const bool done = simulated->WTSEnumerateProcessesExW(ServerNumber(server), &records_level,
+                                                        session_id, &records, &records_count);
+  *level = records_level;
+  *processes = reinterpret_cast<LPWSTR>(records);
+  *count = records_count;
+  return Result(*simulated, done);
+}
+
+WINBOOL WINAPI WTSFreeMemoryExW(int type_class, PVOID memory, ULONG count) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) return Unusable();
+  return Result(*simulated,
+                simulated->WTSFreeMemoryExW(static_cast<uint32_t>(type_class), memory, count));
+}
+
+WINBOOL WINAPI WTSTerminateProcess(HANDLE server, DWORD process_id, DWORD exit_code) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) return Unusable();
+  return Result(*simulated,
+                simulated->WTSTerminateProcess(ServerNumber(server), process_id, exit_code));
 }
 
 }  // extern "C"

@@ -1,0 +1,86 @@
+@echo off
+rem ---------------------------------------------------------------------------
+rem end-app-before-update.cmd - before an application update: ends every
+rem running copy of the application in the users' sessions on each server.
+rem
+rem   end-app-before-update.cmd [/WHATIF] IMAGE SERVER [SERVER ...]
+rem   end-app-before-update.cmd winword.exe TS01 TS02 TS03
+rem
+rem IMAGE is the program's file name (winword.exe), in any letter case, with
+rem no wildcards. On each server every copy of it that a session's own user
+rem owns is ended (/ENDPROCESS IMAGE *ALL). A copy that belongs to another
+rem account (SYSTEM, a service) is left alone and noted in the log, and the
+rem session this script runs in is never touched. Unsaved work in the ended
+rem copies is lost: warn the users first (/MESSAGE) and give them time.
+rem With /WHATIF first, nothing is ended: each server shows what would be.
+rem
+rem A server that does not answer, or refuses to end a copy, is reported; the
+rem other servers go on. Exit code: 0 every server did it, 1 a server failed,
+rem 2 usage, 4 a server was not reached ("Server Not OK"; 4 wins over 1).
+rem ---------------------------------------------------------------------------
+setlocal
+
+rem quillmarsh.exe beside this file, one folder up, or on the PATH.
+set "QM=%~dp0quillmarsh.exe"
+if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
+if not exist "%QM%" set "QM=quillmarsh.exe"
+
+set "WHATIF="
+if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
+if defined WHATIF shift
+set "IMAGE=%~1"
+if "%IMAGE%"=="" goto :usage
+if "%~2"=="" goto :usage
+
+set RESULT=0
+set "UNREACHED="
+shift
+:next
+if "%~1"=="" goto :done
+call :end_on %1
+shift
+goto :next
+:done
+if defined UNREACHED exit /b 4
+exit /b %RESULT%
+
+:usage
+echo Usage: %~nx0 [/WHATIF] image server [server ...]
+echo        image is the program's file name, e.g. winword.exe
+exit /b 2
+
+:end_on
+set "OUT=%TEMP%\quillmarsh-end-app-%RANDOM%.txt"
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /ENDPROCESS "%IMAGE%" *ALL > "%OUT%"
+set ENDED=0
+set REFUSED=0
+set "DOWN="
+set "AFTER="
+set "REASON="
+rem Each line begins with its word and a colon; a refusal's reason is the
+rem line after it.
+for /f "usebackq tokens=1* delims=:" %%A in ("%OUT%") do (
+  if defined AFTER set "REASON=%%A"
+  if defined AFTER if not "%%B"=="" set "REASON=%%A:%%B"
+  set "AFTER="
+  if "%%A"=="EndProcess OK" set /a ENDED+=1
+  if "%%A"=="What if" set /a ENDED+=1
+  if "%%A"=="What if" echo %%A:%%B
+  if "%%A"=="EndProcess Not OK" set /a REFUSED+=1
+  if "%%A"=="EndProcess Not OK" set AFTER=1
+  if "%%A"=="Server Not OK" set DOWN=1
+  if "%%A"=="Server Not OK" set AFTER=1
+)
+del "%OUT%" 2>nul
+if defined DOWN goto :down
+if defined WHATIF echo %1: %ENDED% would be ended.
+if not defined WHATIF echo %1: %ENDED% ended.
+if %REFUSED%==0 goto :eof
+echo %1: %REFUSED% could not be ended: %REASON%
+set RESULT=1
+goto :eof
+
+:down
+echo %1: does not answer; left out: %REASON%
+set UNREACHED=yes
+goto :eof
