@@ -5,11 +5,14 @@ rem that have been disconnected for a long time, except those of the
 rem accounts listed below.
 rem
 rem Usage:  logoff-idle-disconnected.cmd [/WHATIF] [/MINUTES n] [server ...]
+rem         logoff-idle-disconnected.cmd [/WHATIF] server minutes
 rem         /WHATIF   a rehearsal: each logoff is shown as "What if: Logoff
 rem                   DOMAIN\user #id on SERVER" and nobody is logged off
 rem         /MINUTES  default 120; a session disconnected for at least this
 rem                   long is logged off
 rem         server    default: this server (.); the servers one after the other
+rem         minutes   the older form: a number after the servers is the minutes
+rem                   (a computer name is never all digits)
 rem
 rem The time counts from the moment the session was disconnected, by the
 rem server's own clock. A session whose disconnect time the server does not
@@ -37,24 +40,32 @@ set "WHATIF="
 if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
 if defined WHATIF shift
 set "MINUTES=120"
+set "MINUTES_GIVEN="
 if /i not "%~1"=="/MINUTES" goto :servers
 set "MINUTES=%~2"
+set "MINUTES_GIVEN=yes"
 shift
 shift
 
 :servers
-rem The minutes come after /MINUTES only: a bare number, as in an older
-rem "logoff-idle-disconnected.cmd TS01 60", is refused rather than taken for
-rem a server while TS01 gets the default.
+rem A bare number is the minutes, as in the older "logoff-idle-disconnected.cmd
+rem TS01 60": never a server (no computer name is all digits). Minutes given
+rem twice are refused rather than one of them guessed.
 set "SERVERS="
 :next_argument
 if "%~1"=="" goto :run
 set "DIGITS_ONLY=yes"
 for /f "delims=0123456789" %%C in ("%~1") do set "DIGITS_ONLY="
-if defined DIGITS_ONLY (
-  echo %~1 is not a server name; give the minutes as /MINUTES %~1.
+if not defined DIGITS_ONLY goto :server_argument
+if defined MINUTES_GIVEN (
+  echo %~1: the minutes are given twice.
   exit /b 3
 )
+set "MINUTES=%~1"
+set "MINUTES_GIVEN=yes"
+shift
+goto :next_argument
+:server_argument
 set "SERVERS=%SERVERS% %1"
 shift
 goto :next_argument

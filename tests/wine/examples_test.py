@@ -568,8 +568,12 @@ def check_logoff_idle_disconnected(example):
         code == 3 and not calls(journal, "WTSLogoffSession") \
         and len(calls(journal, "WTSOpenServerA")) == 0
     code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", [".", "1000"], server)
-    yield "a bare number is refused, not taken for a server, exit code 3", \
-        code == 3 and not journal and "/MINUTES 1000" in console
+    yield "the older form: a number after the server is the minutes, never a server", \
+        [entry["session"] for entry in calls(journal, "WTSLogoffSession")] == [8] \
+        and len(calls(journal, "WTSOpenServerA")) == 0
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            ["/MINUTES", "60", ".", "1000"], server)
+    yield "minutes given twice log nobody off, exit code 3", code == 3 and not journal
 
     farm_server = dict(server, servers={"TS02": {"current_time": "2026-12-08T09:30:00Z",
                                                  "sessions": [
