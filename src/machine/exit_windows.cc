@@ -1,13 +1,11 @@
 #include "machine/exit_windows.h"
 
 #include <array>
-#include <chrono>
 #include <string>
 
 #include "machine/admin_check.h"
 #include "machine/token_handle.h"
 #include "state/error_text.h"
-#include "state/time_limited_call.h"
 #include "state/what_if.h"
 
 namespace quillmarsh::machine {
@@ -70,9 +68,7 @@ void AskMachine(State& state, const WhatIfText& what_if, const MachineRequest& r
     ReportShutdownRequest(state, request(state.Server));
     return;
   }
-  ReportShutdownRequest(state, CallWithinTimeLimit(state.TargetServer.shared_server(), request,
-                                                   std::chrono::seconds(state.ServerTimeoutSeconds))
-                                   .error);
+  ReportShutdownRequest(state, state.CallWithinServerTimeout(request).error);
 }
 
 bool RefuseUnlessAdministrator(State& state) {

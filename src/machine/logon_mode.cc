@@ -1,6 +1,5 @@
 #include "machine/logon_mode.h"
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,7 +7,6 @@
 
 #include "machine/exit_windows.h"
 #include "state/text.h"
-#include "state/time_limited_call.h"
 #include "state/what_if.h"
 
 namespace quillmarsh::machine {
@@ -50,39 +48,27 @@ QueryAnswer Describe(const platform::LogonMode& mode) {
   return {"Enabled", 1};
 }
 
-// The machine the calls go to, copied for a worker thread that may outlive
-// the command: empty for this one.
-struct TargetMachine {
-  bool remote;
-  std::u16string name;
-  const char16_t* get() const { return remote ? name.c_str() : nullptr; }
-};
-
-uint32_t ReadWithinLimit(State& state, const TargetMachine& machine, platform::LogonMode* mode) {
+uint32_t ReadWithinLimit(State& state, const std::u16string& machine, platform::LogonMode* mode) {
   // The worker writes into a copy it shares, never into `mode` directly:
   // at the limit the call is given up on and may still answer later.
   auto answer = std::make_shared<platform::LogonMode>();
-  const TimeLimitedResult result = CallWithinTimeLimit(
-      state.TargetServer.shared_server(),
-      [machine, answer](platform::TerminalServer& server) {
+  const TimeLimitedResult result =
+      state.CallWithinServerTimeout([machine, answer](platform::TerminalServer& server) {
         platform::LogonMode read;
-        const uint32_t error = server.ReadLogonMode(machine.get(), &read);
+        const uint32_t error = server.ReadLogonMode(MachineOrNull(machine), &read);
         if (error == 0) *answer = read;
         return error;
-      },
-      std::chrono::seconds(state.ServerTimeoutSeconds));
+      });
   if (result.error == 0) *mode = *answer;
   return result.error;
 }
 
-uint32_t WriteWithinLimit(State& state, const TargetMachine& machine,
+uint32_t WriteWithinLimit(State& state, const std::u16string& machine,
                           const platform::LogonMode& mode) {
-  return CallWithinTimeLimit(
-             state.TargetServer.shared_server(),
-             [machine, mode](platform::TerminalServer& server) {
-               return server.WriteLogonMode(machine.get(), mode);
-             },
-             std::chrono::seconds(state.ServerTimeoutSeconds))
+  return state
+      .CallWithinServerTimeout([machine, mode](platform::TerminalServer& server) {
+        return server.WriteLogonMode(MachineOrNull(machine), mode);
+      })
       .error;
 }
 
@@ -111,8 +97,7 @@ void LogonModeCommand(State& state) {
   }
   if (state.SessionEnded) return;
 
-  const TargetMachine machine{state.TargetServer.remote(),
-                              state.System.AnsiToUtf16(state.TargetServer.name())};
+  const std::u16string machine = state.TargetMachineName();
   const std::string refused = "Logons Not OK: " + word;
   // The write needs the read: the property a mode leaves alone is kept as
   // read, and without the read nothing is written.

@@ -27,11 +27,6 @@ constexpr ScheduledRequest kScheduledRequests[] = {
     {"/SHUTDOWNIN", kForceAll | platform::kShutdownPowerOff, "Power-off in "},
 };
 
-// The machine the request goes to, for the W calls: null for this one.
-const char16_t* MachineOrNull(const std::u16string& name) {
-  return name.empty() ? nullptr : name.c_str();
-}
-
 // Here: the administrator check when asked for (as "/REBOOT" has), then the
 // shutdown privilege, then `call`. On another server: `call`, which that
 // server decides on itself.
@@ -82,8 +77,7 @@ void ScheduledShutdownCommand(State& state) {
   }
   const std::string announcement =
       std::string(request->announcement) + std::to_string(*minutes) + " minutes";
-  const std::u16string machine =
-      state.TargetServer.remote() ? state.System.AnsiToUtf16(state.TargetServer.name()) : u"";
+  const std::u16string machine = state.TargetMachineName();
   Ask(
       state, true, {announcement, true, ": " + message},
       [machine, wide_message, grace = *minutes * 60,
@@ -96,8 +90,7 @@ void ScheduledShutdownCommand(State& state) {
 
 void AbortShutdownCommand(State& state) {
   ++state.ArgIndex;
-  const std::u16string machine =
-      state.TargetServer.remote() ? state.System.AnsiToUtf16(state.TargetServer.name()) : u"";
+  const std::u16string machine = state.TargetMachineName();
   Ask(state, false, {"/ABORTSHUTDOWN", true, {}}, [machine](platform::TerminalServer& server) {
     return server.AbortSystemShutdownW(MachineOrNull(machine)) ? 0
                                                                : FailureCode(server.GetLastError());

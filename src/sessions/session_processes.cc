@@ -60,10 +60,8 @@ bool VisitSessionProcesses(
   return true;
 }
 
-ProcessOwners::ProcessOwners(State& state) : state_(state) {
-  if (state.TargetServer.remote())
-    server_name_ = state.System.AnsiToUtf16(state.TargetServer.name());
-}
+ProcessOwners::ProcessOwners(State& state)
+    : state_(state), server_name_(state.TargetMachineName()) {}
 
 const std::optional<std::u16string>& ProcessOwners::Of(void* sid) {
   static const std::optional<std::u16string> kNone;
@@ -76,8 +74,7 @@ const std::optional<std::u16string>& ProcessOwners::Of(void* sid) {
   if (found == known_.end()) {
     found = known_
                 .emplace(std::move(key),
-                         state_.Server.LookupAccountOwner(
-                             server_name_.empty() ? nullptr : server_name_.c_str(), sid))
+                         state_.Server.LookupAccountOwner(MachineOrNull(server_name_), sid))
                 .first;
   }
   return found->second;

@@ -1,5 +1,6 @@
 #include "state/state.h"
 
+#include <chrono>
 #include <utility>
 
 #include "state/error_text.h"
@@ -20,6 +21,16 @@ const std::string& State::ParamStr(int32_t index) const {
 
 bool SameAccountName(platform::System& system, std::string_view first, std::string_view second) {
   return system.EqualIgnoringCase(system.AnsiToUtf16(first), system.AnsiToUtf16(second));
+}
+
+std::u16string State::TargetMachineName() {
+  return TargetServer.remote() ? System.AnsiToUtf16(TargetServer.name()) : std::u16string();
+}
+
+TimeLimitedResult State::CallWithinServerTimeout(
+    std::function<uint32_t(platform::TerminalServer&)> call) {
+  return CallWithinTimeLimit(TargetServer.shared_server(), std::move(call),
+                             std::chrono::seconds(ServerTimeoutSeconds));
 }
 
 void State::StopAt(int32_t index, std::string_view what) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "platform/terminal_server.h"
 #include "state/random.h"
 #include "state/server_connection.h"
+#include "state/time_limited_call.h"
 
 namespace quillmarsh {
 
@@ -37,6 +39,11 @@ struct ExceptTarget {
   // The remote server's name as "/SERVER" kept it; empty for this one.
   std::string server;
 };
+
+// A machine name for the Windows calls that take one: null for this machine.
+inline const char16_t* MachineOrNull(const std::u16string& name) {
+  return name.empty() ? nullptr : name.c_str();
+}
 
 struct State {
   // `server` is shared with work that may outlive the run (a server check
@@ -99,6 +106,15 @@ struct State {
   bool SameName(std::string_view first, std::string_view second) {
     return SameAccountName(System, first, second);
   }
+
+  // The name of the server the commands address, in UTF-16 for the calls
+  // that take a machine's name; empty for this machine.
+  std::u16string TargetMachineName();
+  // `call` on a thread of its own, waited for at most "/SERVERTIMEOUT" (1460
+  // at the limit): a remote machine may take that long to answer. The call
+  // owns copies of everything it reads, since the run may give up on it.
+  TimeLimitedResult CallWithinServerTimeout(
+      std::function<uint32_t(platform::TerminalServer&)> call);
 
   // Stops processing at a wrong or missing argument: sets StopRequested and
   // names argument `index` on standard error, "quillmarsh: argument N
