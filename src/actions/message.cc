@@ -44,6 +44,7 @@ void MessageCommand(State& state) {
     options.target = target;
     options.enumeration_failure_tag = "Error 5a";
     options.lookup_failure_tag = "Error 5b";
+    options.target_index = state.ArgIndex + 1;
     std::optional<std::string> server_name;
     options.on_match = [&state, &message, &server_name](const sessions::LookedUpSession& session) {
       if (state.SessionEnded) return;

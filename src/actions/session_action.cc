@@ -157,6 +157,7 @@ void RunSessionAction(State& state, const SessionAction& action) {
       options.target = target;
       options.enumeration_failure_tag = action.enumeration_failure_tag;
       options.lookup_failure_tag = action.lookup_failure_tag;
+      options.target_index = state.ArgIndex + 1;
       const bool all = UpperAscii(target) == "*ALL";
       std::optional<std::string> server_name;
       options.on_match = [&state, &action, all,

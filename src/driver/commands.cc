@@ -25,19 +25,13 @@ void NotMeCommand(State& state) {
   ++state.ArgIndex;
 }
 
-// The log is opened before the loop; the word itself only moves on.
-void LogFileCommand(State& state) { ++state.ArgIndex; }
-
-// From here to the end of the run nothing is changed, only reported.
-void WhatIfCommand(State& state) {
-  state.WhatIf = true;
-  state.LogInfo("What if: on");
-  ++state.ArgIndex;
-}
+// "/LOGFILE" and "/WHATIF" hold for the whole line and take effect before
+// the loop (the log is opened, the rehearsal set); the word only moves on.
+void WholeLineSwitchCommand(State& state) { ++state.ArgIndex; }
 
 constexpr std::array kCommands = {
     Command{"/NOTME", NotMeCommand},
-    Command{"/LOGFILE", LogFileCommand},
+    Command{"/LOGFILE", WholeLineSwitchCommand},
     Command{"/MESSAGE", actions::MessageCommand},
     Command{"/LISTALLSESSIONS", sessions::ListSessionsCommand},
     Command{"/LISTACTIVESESSIONS", sessions::ListSessionsCommand},
@@ -61,7 +55,7 @@ constexpr std::array kCommands = {
     Command{"/REBOOTIN", machine::ScheduledShutdownCommand},
     Command{"/SHUTDOWNIN", machine::ScheduledShutdownCommand},
     Command{"/ABORTSHUTDOWN", machine::AbortShutdownCommand},
-    Command{"/WHATIF", WhatIfCommand},
+    Command{"/WHATIF", WholeLineSwitchCommand},
     Command{"/LOGONS", machine::LogonModeCommand},
     Command{"/PROCESSES", sessions::ProcessesCommand},
     Command{"/ENDPROCESS", actions::EndProcessCommand},

@@ -163,7 +163,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "#number",
     "   Names the session with that id, wherever a username is taken:",
     "   /status, /message, /disconnect, /logoff, /logoffdisconnected,",
-    "   /sessioninfo and /except. Example: /logoff #7",
+    "   /sessioninfo, /except, /processes and /endprocess. Example: /logoff #7",
     "",
     "/sessioninfo username",
     "/sessioninfo *all",
@@ -173,15 +173,18 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "      Errorlevel 1: Sessions found, none shown.",
     "",
     "/csv",
-    "   /sessioninfo writes CSV (UTF-8, one heading row) instead of the table.",
+    "   /sessioninfo and /processes write CSV (UTF-8, one heading row each)",
+    "   instead of the table.",
     "",
     "/idleminutes N",
-    "   /message, /disconnect, /logoff, /logoffdisconnected and /sessioninfo",
-    "   only act on sessions that have been idle for N minutes or more.",
+    "   /message, /disconnect, /logoff, /logoffdisconnected, /sessioninfo,",
+    "   /processes and /endprocess only act on sessions that have been idle",
+    "   for N minutes or more.",
     "   /idleminutes 0 ends this.",
     "",
     "/except username",
-    "   *all leaves out the sessions of this user. May be given more than once.",
+    "   *all leaves out the sessions of this user, also for /processes and",
+    "   /endprocess. May be given more than once.",
     "",
     "/rebootin minutes message",
     "/shutdownin minutes message",
@@ -196,10 +199,11 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Cancels the restart or shutdown countdown of the terminal server.",
     "",
     "/whatif",
-    "   A rehearsal: the commands that follow change nothing on any server. Each",
-    "   message, disconnect, logoff, ended process, logon mode, reboot, shutdown or",
-    "   countdown they would make is shown as \"What if: ...\", with its Errorlevel.",
-    "   Listings, status, checks and /sleep still run.",
+    "   A rehearsal of the whole line, wherever /whatif stands: nothing is changed",
+    "   on any server. Each message, disconnect, logoff, ended process, logon mode,",
+    "   reboot, shutdown or countdown the line would make is shown as",
+    "   \"What if: ...\", with its Errorlevel. Listings, status, checks and /sleep",
+    "   still run.",
     "",
     "/logons enable|drain|drainuntilrestart|disable|query",
     "   Whether the terminal server takes new logons; the users on it stay.",
@@ -234,7 +238,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17);
+static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 26 + 12 + 7 + 8 + 17);
 
 }  // namespace
 

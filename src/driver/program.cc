@@ -126,6 +126,13 @@ void RunCommandLoop(State& state, EndOfSessionLogCloser& end_of_session) {
   state.StopRequested = false;
   state.CommandCount = 0;
   if (SwitchPresent(state, "logfile")) OpenLog(state, end_of_session);
+  // A rehearsal holds for the whole line, also for what stands before the
+  // word or where the word is another command's operand: a line that says
+  // "/WHATIF" anywhere must never change anything.
+  if (SwitchPresent(state, "whatif")) {
+    state.WhatIf = true;
+    state.LogInfo("What if: on");
+  }
   while (state.ParamCount() >= state.ArgIndex && !state.StopRequested &&
          state.CommandCount < kMaxPasses && !state.SessionEnded) {
     ++state.CommandCount;

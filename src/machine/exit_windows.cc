@@ -11,8 +11,11 @@
 namespace quillmarsh::machine {
 namespace {
 
-constexpr uint32_t kRemoteRestart = platform::kShutdownForceOthers | platform::kShutdownRestart;
-constexpr uint32_t kRemotePowerOff = platform::kShutdownForceOthers | platform::kShutdownPowerOff;
+// InitiateShutdown refuses another machine without SHUTDOWN_FORCE_SELF
+// (87), so the remote forms force the asking session too.
+constexpr uint32_t kForceAll = platform::kShutdownForceOthers | platform::kShutdownForceSelf;
+constexpr uint32_t kRemoteRestart = kForceAll | platform::kShutdownRestart;
+constexpr uint32_t kRemotePowerOff = kForceAll | platform::kShutdownPowerOff;
 
 constexpr std::array kRequests = {
     ExitWindowsRequest{"/REBOOT", true, kEwxReboot | kEwxForce, kRemoteRestart},
@@ -68,7 +71,9 @@ void AskMachine(State& state, const WhatIfText& what_if, const MachineRequest& r
     ReportShutdownRequest(state, request(state.Server));
     return;
   }
-  ReportShutdownRequest(state, state.CallWithinServerTimeout(request).error);
+  const TimeLimitedResult result = state.CallWithinServerTimeout(request);
+  ReportShutdownRequest(state, result.error);
+  if (result.abandoned) ReportOutcomeUnknown(state);
 }
 
 bool RefuseUnlessAdministrator(State& state) {

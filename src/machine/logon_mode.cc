@@ -63,13 +63,11 @@ uint32_t ReadWithinLimit(State& state, const std::u16string& machine, platform::
   return result.error;
 }
 
-uint32_t WriteWithinLimit(State& state, const std::u16string& machine,
-                          const platform::LogonMode& mode) {
-  return state
-      .CallWithinServerTimeout([machine, mode](platform::TerminalServer& server) {
-        return server.WriteLogonMode(MachineOrNull(machine), mode);
-      })
-      .error;
+TimeLimitedResult WriteWithinLimit(State& state, const std::u16string& machine,
+                                   const platform::LogonMode& mode) {
+  return state.CallWithinServerTimeout([machine, mode](platform::TerminalServer& server) {
+    return server.WriteLogonMode(MachineOrNull(machine), mode);
+  });
 }
 
 }  // namespace
@@ -123,9 +121,12 @@ void LogonModeCommand(State& state) {
   platform::LogonMode wanted = current;
   if (mode->drain) wanted.SessionBrokerDrainMode = *mode->drain;
   wanted.Logons = mode->logons;
-  if (const uint32_t error = WriteWithinLimit(state, machine, wanted); error != 0) {
-    state.ReportRefusal(refused, error);
-    state.ErrorLevel = 1;
+  if (const TimeLimitedResult written = WriteWithinLimit(state, machine, wanted);
+      written.error != 0) {
+    state.ReportRefusal(refused, written.error);
+    // A write given up on may still be made: neither set nor refused.
+    state.ErrorLevel = written.abandoned ? 3 : 1;
+    if (written.abandoned) ReportOutcomeUnknown(state);
     return;
   }
   const std::string done = "Logons OK: " + word;

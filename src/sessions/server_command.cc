@@ -36,6 +36,10 @@ void ServerCommand(State& state) {
   if (name.empty() || name.size() > kMaxServerName) {
     state.StopAt(state.OperandOrWord(1), "a server name of 1 to " + std::to_string(kMaxServerName) +
                                              " characters must follow");
+  } else if (name.front() == '/') {
+    // A forgotten name would otherwise take the next command word as the
+    // server, and that command would not run.
+    state.StopAt(state.ArgIndex + 1, "a server name must follow, not a command word");
   } else {
     state.LogInfo("Server: " + std::string(name));
     // This machine by any of its names is the local server, so that the

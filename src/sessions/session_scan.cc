@@ -80,7 +80,8 @@ bool Selected(State& state, const ScanOptions& options, const LookedUpSession& s
   return true;
 }
 
-void VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo& record) {
+// Whether the session was handed on (it matched).
+bool VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo& record) {
   platform::TerminalServer& server = state.Server;
   const uintptr_t handle = state.TargetServer.handle();
   NameBuffers names(server);
@@ -93,7 +94,7 @@ void VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo
                                          names.domain.address(), &domain_bytes);
   if (!found) {
     LogFailure(state, options.lookup_failure_tag, server.GetLastError());
-    return;
+    return false;
   }
   const LookedUpSession session{
       record,
@@ -110,8 +111,16 @@ void VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo
     }
     state.LogInfo(line);
   }
-  if (Selected(state, options, session)) options.on_match(session);
+  const bool selected = Selected(state, options, session);
+  if (selected) options.on_match(session);
   names.Free();
+  return selected;
+}
+
+void NoteNoMatch(State& state, const ScanOptions& options) {
+  std::string what = "no session matched it";
+  if (UpperAscii(options.target) == "ALL") what += " (every session is *ALL)";
+  state.NoteAt(options.target_index, what);
 }
 
 }  // namespace
@@ -163,6 +172,7 @@ void RunSessionScan(State& state, const ScanOptions& options) {
   state.LogInfo("Counted: " + std::to_string(count));
   if (options.on_counted) options.on_counted(count);
 
+  bool matched = false;
   for (uint32_t i = 0; i < count; ++i) {
     const WtsSessionInfo& record = sessions.get()[i];
     if (!PassesOwnSessionRule(state, options.own_session_rule, record.SessionId)) continue;
@@ -170,9 +180,10 @@ void RunSessionScan(State& state, const ScanOptions& options) {
       if (options.on_beyond_bound) options.on_beyond_bound(record);
       continue;
     }
-    VisitSession(state, options, record);
+    if (VisitSession(state, options, record)) matched = true;
   }
   sessions.Free();
+  if (!matched && options.target_index != 0) NoteNoMatch(state, options);
 }
 
 }  // namespace quillmarsh::sessions

@@ -48,6 +48,10 @@ struct ScanOptions {
   std::string_view lookup_failure_tag;
   // The listings add the state name to the "Domain\User: " log line.
   bool state_in_user_line = false;
+  // Nonzero: the argument of the target, named on standard error when the
+  // server answered and no session matched it (a typo such as "ALL" for
+  // "*ALL" must not pass silently).
+  int32_t target_index = 0;
 
   // After a successful enumeration, with the number of sessions.
   std::function<void(uint32_t count)> on_counted;

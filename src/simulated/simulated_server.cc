@@ -34,6 +34,8 @@ constexpr uint32_t kShutdownPrivilegeLuid = 19;
 // that cannot be reached.
 constexpr uint32_t kRpcServerUnavailableHresult = 0x800706BA;
 constexpr uint32_t kNoneMapped = 1332;
+constexpr uint32_t kShutdownGraceOverride = 0x20;
+constexpr uint32_t kErrorBadArguments = 160;
 
 // Windows' own English texts for the codes this layer produces.
 const std::map<uint32_t, std::string>& MessageTexts() {
@@ -47,6 +49,7 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {87, "The parameter is incorrect.\r\n"},
       {120, "This function is not supported on this system.\r\n"},
       {122, "The data area passed to a system call is too small.\r\n"},
+      {160, "One or more arguments are not correct.\r\n"},
       {1008, "An attempt was made to reference a token that does not exist.\r\n"},
       {1115, "A system shutdown is in progress.\r\n"},
       {1116, "Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
@@ -60,6 +63,16 @@ const std::map<uint32_t, std::string>& MessageTexts() {
       {kRpcServerUnavailableHresult, "The RPC server is unavailable.\r\n"},
   };
   return texts;
+}
+
+// What InitiateShutdown refuses before it looks at the machine: another
+// machine, or a grace period, only with SHUTDOWN_FORCE_SELF, and a grace
+// period never with SHUTDOWN_GRACE_OVERRIDE.
+uint32_t ShutdownParameterError(bool remote, uint32_t grace_period, uint32_t flags) {
+  const bool force_self = (flags & platform::kShutdownForceSelf) != 0;
+  if ((remote || grace_period > 0) && !force_self) return kErrorInvalidParameter;
+  if (grace_period > 0 && (flags & kShutdownGraceOverride) != 0) return kErrorBadArguments;
+  return 0;
 }
 
 // ---- The simulated calls -------------------------------------------------
@@ -550,7 +563,8 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownA(const char* machine, const char*, uint32_t grace_period,
                              uint32_t flags, uint32_t reason) override {
-    DelayFor(RemoteNamed(machine != nullptr ? machine : ""));
+    const uint32_t parameter_error = ShutdownParameterError(machine != nullptr, grace_period, flags);
+    if (parameter_error == 0) DelayFor(RemoteNamed(machine != nullptr ? machine : ""));
     JournalEntry entry = Call("InitiateShutdownA");
     const std::string name = machine != nullptr ? machine : "";
     entry["machine"] = name;
@@ -558,7 +572,8 @@ class SimulatedServer : public TerminalServer {
     entry["flags"] = flags;
     entry["reason"] = reason;
     const std::optional<size_t> remote = RemoteNamed(name);
-    uint32_t error = remote ? server_.servers[*remote].shutdown_error : kErrorBadNetPath;
+    uint32_t error = parameter_error;
+    if (error == 0) error = remote ? server_.servers[*remote].shutdown_error : kErrorBadNetPath;
     if (error == 0 && server_.servers[*remote].shutdown_in_progress) {
       error = kErrorShutdownInProgress;
     }
@@ -568,13 +583,18 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
                              uint32_t grace_period, uint32_t flags, uint32_t reason) override {
-    if (machine != nullptr) DelayFor(RemoteNamed(Utf16ToUtf8(machine)));
+    const uint32_t parameter_error = ShutdownParameterError(machine != nullptr, grace_period, flags);
+    if (parameter_error == 0 && machine != nullptr) DelayFor(RemoteNamed(Utf16ToUtf8(machine)));
     JournalEntry entry = Call("InitiateShutdownW");
     JournalMachine(entry, machine);
     if (entry.active()) entry["message"] = Utf16ToUtf8(message != nullptr ? message : u"");
     entry["grace"] = grace_period;
     entry["flags"] = flags;
     entry["reason"] = reason;
+    if (parameter_error != 0) {
+      Finish(entry, parameter_error);
+      return parameter_error;
+    }
     const Machine target = MachineNamed(machine);
     uint32_t error = target.error != 0 ? target.error : target.initiate_error;
     if (error == 0 && target.shutting_down) error = kErrorShutdownInProgress;

@@ -1,6 +1,14 @@
 #include "state/error_text.h"
 
+#include <cstdio>
+
 namespace quillmarsh {
+namespace {
+
+// The severity bit of a failed HRESULT; no Windows error code has it.
+constexpr uint32_t kHresultFailure = 0x80000000;
+
+}  // namespace
 
 std::string SystemErrorText(platform::TerminalServer& server, uint32_t code) {
   std::string text = server.FormatMessage(code);
@@ -8,7 +16,14 @@ std::string SystemErrorText(platform::TerminalServer& server, uint32_t code) {
     text.pop_back();
   }
   text += " [";
-  text += std::to_string(code);
+  if ((code & kHresultFailure) != 0) {
+    // An HRESULT (WMI's answers): administrators look these up in hex.
+    char hex[11];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    text += hex;
+  } else {
+    text += std::to_string(code);
+  }
   text += "]";
   return text;
 }

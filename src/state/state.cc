@@ -35,6 +35,10 @@ TimeLimitedResult State::CallWithinServerTimeout(
 
 void State::StopAt(int32_t index, std::string_view what) {
   StopRequested = true;
+  NoteAt(index, what);
+}
+
+void State::NoteAt(int32_t index, std::string_view what) {
   System.WriteStderr("quillmarsh: argument " + std::to_string(index) + " \"" + ParamStr(index) +
                      "\": " + std::string(what) + "\r\n");
 }

@@ -79,7 +79,7 @@ struct State {
   bool CsvHeadingWritten = false;
   // "/PROCESSES" writes its own CSV heading, once in a run.
   bool ProcessCsvHeadingWritten = false;
-  // "/WHATIF": from here on nothing is changed on any server; every call
+  // "/WHATIF" anywhere on the line: nothing is changed on any server; every call
   // that only reads is still made, and each change that would have been
   // made is reported instead ("What if: ...").
   bool WhatIf = false;
@@ -121,6 +121,9 @@ struct State {
   // \"TEXT\": WHAT" (standard output stays as it always was). For a missing
   // operand, `index` is the command word that lacks it.
   void StopAt(int32_t index, std::string_view what);
+  // The same line on standard error, and processing goes on: an argument
+  // that did something other than the caller likely meant.
+  void NoteAt(int32_t index, std::string_view what);
 
   // Log lines, written only when the log is open.
   void LogInfo(std::string_view text);

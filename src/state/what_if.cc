@@ -15,4 +15,10 @@ void ReportWhatIf(State& state, std::string_view what) {
   state.PrintLine(line);
 }
 
+void ReportOutcomeUnknown(State& state) {
+  const std::string line = "Outcome unknown: " + TargetServerName(state) + " may still carry it out";
+  state.LogError(line);
+  state.PrintLine(line);
+}
+
 }  // namespace quillmarsh

@@ -1,5 +1,6 @@
-// "/WHATIF": a rehearsal of the command line on the real servers. The
-// commands that change something call these instead of the change.
+// What the commands that change something report when no change was seen:
+// "/WHATIF", a rehearsal of the command line on the real servers, and a
+// change whose answer never came.
 #pragma once
 
 #include <string>
@@ -15,5 +16,11 @@ std::string TargetServerName(State& state);
 
 // The line "What if: " + `what`, logged (Info), then printed.
 void ReportWhatIf(State& state, std::string_view what);
+
+// After the error text of a change given up on at "/SERVERTIMEOUT": the
+// request may have reached the server all the same (ending the worker does
+// not call it back), so the line "Outcome unknown: SERVER may still carry it
+// out" is logged (Error), then printed.
+void ReportOutcomeUnknown(State& state);
 
 }  // namespace quillmarsh

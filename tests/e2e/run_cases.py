@@ -28,6 +28,8 @@ Each file in the cases folder holds a JSON list of cases:
                --wrapper (valgrind lets a process end only when its threads'
                sleeps do)
   env          environment variables for the program, e.g. TZ (optional)
+  changes_nothing  true: the journal (when no full one is given) holds no
+               call that changes anything, as a rehearsal must
   simulated_only  why the case runs on the simulated server only (optional):
                it depends on the token, the shutdown call, the own-session
                start-up, the waits of /SLEEP or error texts, which the real
@@ -59,6 +61,14 @@ import subprocess
 import sys
 import tempfile
 import time
+
+# The calls that change something on a server: a case with "changes_nothing"
+# (and no full journal) fails when its journal holds one of them.
+CHANGING_CALLS = {
+    "WTSSendMessageW", "WTSDisconnectSession", "WTSLogoffSession", "AdjustTokenPrivileges",
+    "ExitWindowsEx", "InitiateShutdownA", "InitiateShutdownW", "AbortSystemShutdownW",
+    "Win32_TerminalServiceSetting.Put", "WTSTerminateProcess", "WTSConnectSessionW",
+}
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 TIME_STAMP = re.compile(r"\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{3}")
@@ -335,8 +345,11 @@ def run_case(host, case, cases_folder):
                 )
         elif journal.exists():
             for line in journal.read_text(encoding="utf-8").splitlines():
-                if json.loads(line)["call"] == "leak":
+                call = json.loads(line)["call"]
+                if call == "leak":
                     failures.append("the journal ends with a leak entry")
+                if case.get("changes_nothing") and call in CHANGING_CALLS:
+                    failures.append(f"a rehearsal made the changing call {call}")
         if "log" in case:
             try:
                 got_log = read_log(temp_unix)

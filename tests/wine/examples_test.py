@@ -277,7 +277,7 @@ def check_farm_nightly_reboot(example):
         on("WTSLogoffSession") == [("TS01", 0), ("TS01", 3), ("TS01", 4), ("TS02", 2)]
     yield "restarts each server that answered, and never the local machine", \
         calls(journal, "InitiateShutdownA") == [
-            {"call": "InitiateShutdownA", "machine": name, "grace": 0, "flags": 5,
+            {"call": "InitiateShutdownA", "machine": name, "grace": 0, "flags": 7,
              "reason": 2147614724, "ok": True} for name in ("TS01", "TS02")] \
         and not calls(journal, "ExitWindowsEx")
     yield "closes every handle", \
