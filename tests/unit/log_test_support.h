@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -64,6 +65,22 @@ class LogTestSystem : public CapturingSystem {
   std::chrono::milliseconds write_delay{0};
   // The log reads the tick count only when a caller waits for queue space.
   std::atomic<int> tick_count_reads{0};
+
+  // From HoldWrites() until OpenWriteGate(), every write to a file waits: a
+  // disk that stalls exactly as long as a test needs, whatever the scheduler.
+  void HoldWrites() {
+    std::lock_guard lock(gate_mutex_);
+    writes_held_ = true;
+  }
+  void OpenWriteGate() {
+    std::lock_guard lock(gate_mutex_);
+    writes_held_ = false;
+    gate_opened_.notify_all();
+  }
+  void PassWriteGate() {
+    std::unique_lock lock(gate_mutex_);
+    gate_opened_.wait(lock, [this] { return !writes_held_; });
+  }
 
   uint32_t TickCount() override {
     ++tick_count_reads;
@@ -127,6 +144,7 @@ class LogTestSystem : public CapturingSystem {
     }
     bool WriteAt(uint64_t offset, const void* data, size_t size) override {
       system_->Record("WriteAt " + std::to_string(offset) + " " + std::to_string(size));
+      system_->PassWriteGate();
       if (system_->write_delay.count() > 0) std::this_thread::sleep_for(system_->write_delay);
       return file_->WriteAt(offset, data, size);
     }
@@ -142,6 +160,9 @@ class LogTestSystem : public CapturingSystem {
 
   std::mutex mutex_;
   std::vector<std::string> calls_;
+  std::mutex gate_mutex_;
+  std::condition_variable gate_opened_;
+  bool writes_held_ = false;
 };
 
 // The header's offset, or -1 when the header is not valid.

@@ -108,10 +108,18 @@ TEST_F(LogWriterTest, DestroyingAnOpenWriterClosesIt) {
 }
 
 TEST_F(LogWriterTest, NoLineIsLostWhenTheDiskIsSlow) {
-  system.write_delay = std::chrono::milliseconds(20);
   auto log = Make(false, 1024000);
+  // The disk stalls until the producer has filled the queue and waits for
+  // space, and a little longer, so that the wait is measurable.
+  system.HoldWrites();
+  std::thread disk([this] {
+    while (system.tick_count_reads == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    system.OpenWriteGate();
+  });
   constexpr int kCount = 3000;
   for (int i = 0; i < kCount; ++i) log->Info("line " + std::to_string(i));
+  disk.join();
   log->Close();
   const std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), kCount + 4u);
