@@ -3,9 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <stdexcept>
 
+#include "driver/program.h"
 #include "mock_terminal_server.h"
 #include "test_support.h"
 
@@ -249,6 +253,27 @@ TEST(MachineCommands, StandardUserShutdownThenSleep) {
   EXPECT_EQ(run.out, Refusal("alice") + Lines({"Sleep: 5", "....."}));
   EXPECT_EQ(run.calls, std::vector<std::string>(5, "Sleep"));
   EXPECT_EQ(run.exit_code, 0);
+}
+
+// A logon-mode write given up on at "/SERVERTIMEOUT" may still reach the
+// server: neither set (2) nor refused (1), and the run says so.
+TEST(LogonMode, AWriteGivenUpOnIsAnUnknownOutcome) {
+  auto server = std::make_shared<::testing::NiceMock<MockTerminalServer>>();
+  // The write given up on keeps the server until it answers, after the run.
+  ::testing::Mock::AllowLeak(server.get());
+  ON_CALL(*server, WTSOpenServerA(_)).WillByDefault(Return(7));
+  ON_CALL(*server, ReadLogonMode(_, _)).WillByDefault(Return(0));
+  ON_CALL(*server, WriteLogonMode(_, _)).WillByDefault([](auto...) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    return 0u;
+  });
+  CapturingSystem system;
+  const int exit_code = RunProgram(
+      {"quillmarsh", "/SERVERTIMEOUT", "1", "/SERVER", "ts02", "/LOGONS", "DRAIN"}, server, system);
+  EXPECT_EQ(exit_code, 3);
+  EXPECT_TRUE(system.out.ends_with(
+      Lines({"Logons Not OK: DRAIN", " [1460]", "Outcome unknown: ts02 may still carry it out"})))
+      << system.out;
 }
 
 }  // namespace

@@ -240,5 +240,21 @@ TEST(SimulatedServer, JournalsANameThatIsNotUtf8) {
             "{\"call\":\"WTSOpenServerA\",\"name\":\"a\xEF\xBF\xBD\",\"handle\":1,\"ok\":true}");
 }
 
+// InitiateShutdown checks its parameters before it looks at the machine, so
+// a wrong flag fails here as it would on a farm, whatever the server says.
+TEST(SimulatedServer, RefusesTheShutdownParametersThatWindowsRefuses) {
+  std::vector<std::string> journal;
+  auto server = MakeServer(R"({"servers": {"TS02": {"shutdown_error": 5}}})", &journal);
+  ASSERT_NE(server, nullptr);
+  const uint32_t reason = 0x80020004;
+  EXPECT_EQ(server->InitiateShutdownA("TS02", nullptr, 0, 5, reason), 87u);
+  EXPECT_EQ(server->InitiateShutdownA("nosuchhost", nullptr, 0, 9, reason), 87u);
+  EXPECT_EQ(server->InitiateShutdownA("TS02", nullptr, 0, 7, reason), 5u);
+  EXPECT_EQ(server->InitiateShutdownW(nullptr, u"", 60, 5, reason), 87u);
+  EXPECT_EQ(server->InitiateShutdownW(u"TS02", u"", 0, 9, reason), 87u);
+  EXPECT_EQ(server->InitiateShutdownW(nullptr, u"", 60, 0x27, reason), 160u);
+  EXPECT_EQ(server->InitiateShutdownW(nullptr, u"", 0, 0x24, reason), 0u);
+}
+
 }  // namespace
 }  // namespace quillmarsh::test
