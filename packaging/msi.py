@@ -127,8 +127,9 @@ def main():
     staging = options.staging.resolve()
     output = options.output.resolve()
 
-    version = options.version or ".".join(map(str, resource_version(staging / "quillmarsh.exe")[:3]))
-    version = product_version(version)
+    if options.version is None:
+        options.version = ".".join(map(str, resource_version(staging / "quillmarsh.exe")[:3]))
+    version = product_version(options.version)
     code = product_code(version)
     examples = sorted(p.name for p in (staging / "examples").glob("*.cmd"))
     if not examples:

@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3
 # --checks (sanitizers, fuzzing, valgrind), --bench (benchmarks).
 for group in "$@"; do
   case "$group" in
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 wixl msitools osslsigncode openssl) ;;
+    --windows)
+      packages+=(g++-mingw-w64-x86-64-posix wine wine64 wixl msitools osslsigncode openssl) ;;
     --checks) packages+=(clang libclang-rt-14-dev valgrind) ;;
     --bench) packages+=(libbenchmark-dev hyperfine libspdlog-dev) ;;
     *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
