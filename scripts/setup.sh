@@ -4,11 +4,13 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev nlohmann-json3-dev)
-# Extra groups: --windows (cross compiler and Wine), --checks (sanitizers, fuzzing,
-# valgrind), --bench (benchmarks).
+# Extra groups: --windows (cross compiler and Wine; wixl and msitools for the
+# .msi, osslsigncode and openssl for signing it and its test certificate),
+# --checks (sanitizers, fuzzing, valgrind), --bench (benchmarks).
 for group in "$@"; do
   case "$group" in
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    --windows)
+      packages+=(g++-mingw-w64-x86-64-posix wine wine64 wixl msitools osslsigncode openssl) ;;
     --checks) packages+=(clang libclang-rt-14-dev valgrind) ;;
     --bench) packages+=(libbenchmark-dev hyperfine libspdlog-dev) ;;
     *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;

@@ -4,8 +4,9 @@
 # every end-to-end case against quillmarsh-sim.exe, the smoke suite against
 # quillmarsh.exe on Wine's own API, libraries planted beside quillmarsh.exe
 # or missing, the end-to-end cases against quillmarsh.exe over the test
-# wtsapi32.dll, the example batch files over quillmarsh-sim.exe, and a Ctrl+C
-# in the middle of a logging run of each program.
+# wtsapi32.dll, the example batch files over quillmarsh-sim.exe, a Ctrl+C
+# in the middle of a logging run of each program, and the .msi of
+# ./scripts/package.sh (run it first) in a fresh prefix of its own.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -75,3 +76,7 @@ python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.e
 echo "-- Ctrl+C during a logging run closes the log"
 python3 tests/wine/ctrl_c_test.py --wine-prefix "$WINEPREFIX" \
   "$build/quillmarsh-sim.exe" "$build/quillmarsh.exe"
+
+echo "-- the .msi in a prefix of its own: signed, installed, upgraded, removed"
+python3 tests/wine/msi_test.py --msi "dist/quillmarsh-$version-x64.msi" --staging "$build/package" \
+  --version "$version" --wine-prefix "$build/wine-prefix-msi"
