@@ -15,4 +15,10 @@ void ReportWhatIf(State& state, std::string_view what) {
   state.PrintLine(line);
 }
 
+void ReportWhatIf(State& state, const DualText& what) {
+  const DualText line = state.Dual("What if: ") + what;
+  state.LogInfo(line);
+  state.PrintLine(line);
+}
+
 }  // namespace quillmarsh

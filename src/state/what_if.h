@@ -15,5 +15,6 @@ std::string TargetServerName(State& state);
 
 // The line "What if: " + `what`, logged (Info), then printed.
 void ReportWhatIf(State& state, std::string_view what);
+void ReportWhatIf(State& state, const DualText& what);
 
 }  // namespace quillmarsh
