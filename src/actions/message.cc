@@ -32,10 +32,10 @@ void MessageCommand(State& state) {
     state.StopAt(state.ArgIndex, "a user name, *ALL or #id and a message text must follow");
   } else {
     const std::u16string_view target = state.TrimmedWideParam(state.ArgIndex + 1);
-    const std::string text(Trim(state.ParamStr(state.ArgIndex + 2)));
     state.LogInfo(u"username: " + std::u16string(target));
-    state.LogInfo("message: " + text);
-    const std::u16string message = state.System.AnsiToUtf16(text);
+    // As typed: the ANSI form may have lost characters.
+    const std::u16string message(state.TrimmedWideParam(state.ArgIndex + 2));
+    state.LogInfo(u"message: " + message);
 
     sessions::ScanOptions options;
     options.state_bound = 4;

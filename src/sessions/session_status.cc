@@ -4,7 +4,6 @@
 #include <string>
 
 #include "sessions/session_scan.h"
-#include "state/text.h"
 
 namespace quillmarsh::sessions {
 namespace {
