@@ -4,9 +4,10 @@
 # every end-to-end case against quillmarsh-sim.exe, the smoke suite against
 # quillmarsh.exe on Wine's own API, libraries planted beside quillmarsh.exe
 # or missing, the end-to-end cases against quillmarsh.exe over the test
-# wtsapi32.dll, the example batch files over quillmarsh-sim.exe, a Ctrl+C
-# in the middle of a logging run of each program, and the .msi of
-# ./scripts/package.sh (run it first) in a fresh prefix of its own.
+# wtsapi32.dll, the same program in a legacy ANSI code page over it, the
+# example batch files over quillmarsh-sim.exe, a Ctrl+C in the middle of a
+# logging run of each program, and the .msi of ./scripts/package.sh (run it
+# first) in a fresh prefix of its own.
 #
 # quillmarsh.exe talks to the real API: under Wine, ExitWindowsEx succeeds
 # and ends every process of the prefix. The smoke suite therefore never
@@ -68,6 +69,13 @@ echo "-- end-to-end cases against quillmarsh.exe over the test wtsapi32.dll"
 cp "$build/simulated-wtsapi32/wtsapi32.dll" "$WINEPREFIX/drive_c/windows/system32/wtsapi32.dll"
 python3 tests/e2e/run_cases.py --program "$build/quillmarsh.exe" --simulated-wtsapi32 \
   --cases tests/e2e/cases --wine-prefix "$WINEPREFIX"
+
+echo "-- quillmarsh.exe in a legacy ANSI code page over the test wtsapi32.dll"
+# Built without the manifest's UTF-8 code page, which Windows Server 2016 and
+# 2019 ignore: in the C locale Wine then gives the process 1252, as such a
+# server would.
+LC_ALL=C.UTF-8 python3 tests/e2e/run_cases.py --program "$build/quillmarsh-legacy-acp.exe" \
+  --simulated-wtsapi32 --cases tests/wine/legacy_code_page --wine-prefix "$WINEPREFIX"
 
 echo "-- example batch files with Wine's cmd over quillmarsh-sim.exe"
 python3 tests/wine/examples_test.py --simulated-program "$build/quillmarsh-sim.exe" \

@@ -16,7 +16,7 @@ namespace {
 // What the process is named by: a decimal process id, or an image name.
 struct ProcessName {
   std::optional<uint32_t> pid;
-  std::string image;
+  std::u16string image;
 };
 
 class ProcessEnder {
@@ -26,32 +26,43 @@ class ProcessEnder {
 
   void Visit(const platform::WtsProcessInfoEx& record, const sessions::MatchedSession& session) {
     if (state_.SessionEnded) return;
-    const std::string image = state_.System.Utf16ToAnsi(sessions::ImageName(record));
-    if (name_.pid ? *name_.pid != record.ProcessId : !state_.SameName(image, name_.image)) return;
-    const std::string what = image + " " + std::to_string(record.ProcessId);
+    const std::u16string_view wide_image = sessions::ImageName(record);
+    if (name_.pid ? *name_.pid != record.ProcessId : !state_.SameName(wide_image, name_.image)) {
+      return;
+    }
+    const std::string pid = std::to_string(record.ProcessId);
+    DualText what{state_.System.Utf16ToAnsi(wide_image) + " " + pid, std::u16string(wide_image)};
+    what.wide += u' ';
+    what.wide += state_.System.AnsiToUtf16(pid);
     if (!state_.TargetServer.remote() && record.ProcessId == state_.System.CurrentProcessId()) {
-      state_.LogInfo("Not ended, own process: " + what);
+      state_.LogInfo(state_.Dual("Not ended, own process: ") + what);
       return;
     }
     // Ending a process of another account (csrss.exe, winlogon.exe, a
     // service) can take the whole session or the server down.
     const std::optional<std::u16string>& owner = owners_.Of(record.pUserSid);
-    const std::string owner_name = owner ? state_.System.Utf16ToAnsi(*owner) : "-";
-    if (!OwnedBySessionUser(owner_name, session)) {
-      state_.LogInfo("Not ended, owner " + owner_name + ": " + what);
+    if (!owner || !OwnedBySessionUser(*owner, session)) {
+      std::u16string text = u"Not ended, owner ";
+      text.append(owner ? std::u16string_view(*owner) : std::u16string_view(u"-"));
+      text.append(u": ");
+      text.append(what.wide);
+      state_.LogInfo(text);
       return;
     }
-    const std::string line = session.domain + "\\" + session.user + " " + what;
+    const DualText line = DualText{session.domain + "\\" + session.user,
+                                   session.wide_domain + u"\\" + session.wide_user} +
+                          state_.Dual(" ") + what;
     if (state_.WhatIf) {
-      ReportWhatIf(state_, "EndProcess " + line + " on " + TargetServerName(state_));
+      ReportWhatIf(state_, state_.Dual("EndProcess ") + line +
+                               state_.Dual(" on " + TargetServerName(state_)));
       state_.ErrorLevel = 2;
     } else if (state_.Server.WTSTerminateProcess(state_.TargetServer.handle(), record.ProcessId,
                                                  1)) {
-      state_.LogInfo("EndProcess OK: " + line);
-      state_.PrintLine("EndProcess OK: " + line);
+      state_.LogInfo(state_.Dual("EndProcess OK: ") + line);
+      state_.PrintLine(state_.Dual("EndProcess OK: ") + line);
       state_.ErrorLevel = 2;
     } else {
-      state_.ReportRefusal("EndProcess Not OK: " + line, state_.Server.GetLastError());
+      state_.ReportRefusal(state_.Dual("EndProcess Not OK: ") + line, state_.Server.GetLastError());
       state_.ErrorLevel = 1;
     }
   }
@@ -59,11 +70,11 @@ class ProcessEnder {
  private:
   // "DOMAIN\user" with the session's domain and user; a session without a
   // user owns nothing.
-  bool OwnedBySessionUser(const std::string& owner, const sessions::MatchedSession& session) {
-    const size_t separator = owner.find('\\');
-    if (session.user.empty() || separator == std::string::npos) return false;
-    return state_.SameName(owner.substr(0, separator), session.domain) &&
-           state_.SameName(owner.substr(separator + 1), session.user);
+  bool OwnedBySessionUser(std::u16string_view owner, const sessions::MatchedSession& session) {
+    const size_t separator = owner.find(u'\\');
+    if (session.wide_user.empty() || separator == std::u16string_view::npos) return false;
+    return state_.SameName(owner.substr(0, separator), session.wide_domain) &&
+           state_.SameName(owner.substr(separator + 1), session.wide_user);
   }
 
   State& state_;
@@ -94,13 +105,15 @@ void EndProcessCommand(State& state) {
   const std::optional<std::string> target =
       process ? Operand(state, 2, "a user, *ALL or #id") : std::nullopt;
   if (target) {
-    state.LogInfo("process: " + *process + ", username: " + *target);
+    const std::u16string wide_process(state.TrimmedWideParam(state.ArgIndex + 1));
+    const std::u16string_view wide_target = state.TrimmedWideParam(state.ArgIndex + 2);
+    state.LogInfo(u"process: " + wide_process + u", username: " + std::u16string(wide_target));
     std::vector<sessions::MatchedSession> matched;
     sessions::ScanOptions options;
     options.state_bound = sessions::kEveryState;
     options.own_session_rule = sessions::OwnSessionRule::kAlways;
     options.matching = sessions::Matching::kByNameOrAll;
-    options.target = *target;
+    options.target = wide_target;
     options.enumeration_failure_tag = "Error 9a";
     options.lookup_failure_tag = "Error 9b";
     options.on_match = [&state, &matched](const sessions::LookedUpSession& session) {
@@ -108,7 +121,7 @@ void EndProcessCommand(State& state) {
     };
     sessions::RunSessionScan(state, options);
     if (!matched.empty()) {
-      ProcessName name{ParseDecimalInRange(*process, 0, 0xFFFFFFFF), *process};
+      ProcessName name{ParseDecimalInRange(*process, 0, 0xFFFFFFFF), wide_process};
       ProcessEnder ender(state, std::move(name));
       sessions::VisitSessionProcesses(
           state, matched, "Error 9c",

@@ -31,11 +31,11 @@ void MessageCommand(State& state) {
   if (!state.OperandsFollow(2)) {
     state.StopAt(state.ArgIndex, "a user name, *ALL or #id and a message text must follow");
   } else {
-    const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
-    const std::string text(Trim(state.ParamStr(state.ArgIndex + 2)));
-    state.LogInfo("username: " + target);
-    state.LogInfo("message: " + text);
-    const std::u16string message = state.System.AnsiToUtf16(text);
+    const std::u16string_view target = state.TrimmedWideParam(state.ArgIndex + 1);
+    state.LogInfo(u"username: " + std::u16string(target));
+    // As typed: the ANSI form may have lost characters.
+    const std::u16string message(state.TrimmedWideParam(state.ArgIndex + 2));
+    state.LogInfo(u"message: " + message);
 
     sessions::ScanOptions options;
     options.state_bound = 4;
@@ -51,8 +51,9 @@ void MessageCommand(State& state) {
       if (!sessions::IdleLongEnough(state, session)) return;
       if (state.WhatIf) {
         if (!server_name) server_name = TargetServerName(state);
-        ReportWhatIf(state, "Message " + sessions::SessionName(session) + " #" +
-                                std::to_string(session.record.SessionId) + " on " + *server_name);
+        ReportWhatIf(state, state.Dual("Message ") + sessions::DualSessionName(session) +
+                                state.Dual(" #" + std::to_string(session.record.SessionId) +
+                                           " on " + *server_name));
         state.ErrorLevel = 2;
         return;
       }
@@ -62,13 +63,13 @@ void MessageCommand(State& state) {
           static_cast<uint32_t>(kTitle.size() * 2), message.c_str(),
           static_cast<uint32_t>(message.size() * 2), 0, state.MessageTimeout, &response, false);
       const uint32_t error = state.Server.GetLastError();
-      const std::string name = sessions::SessionName(session);
+      const DualText name = sessions::DualSessionName(session);
       if (sent) {
-        state.LogInfo("Message OK: " + name);
-        state.PrintLine("Message OK: " + name);
+        state.LogInfo(state.Dual("Message OK: ") + name);
+        state.PrintLine(state.Dual("Message OK: ") + name);
         state.ErrorLevel = 2;
       } else {
-        state.ReportRefusal("Message Not OK: " + name, error);
+        state.ReportRefusal(state.Dual("Message Not OK: ") + name, error);
         state.ErrorLevel = 1;
       }
     };

@@ -108,14 +108,14 @@ bool StillInState(State& state, const sessions::LookedUpSession& session, uint32
   uint32_t now = expected_state + 1;
   if (answer.get() != nullptr && bytes >= sizeof now) std::memcpy(&now, answer.get(), sizeof now);
   if (now == expected_state) return true;
-  state.LogInfo("Reconnected: " + sessions::SessionName(session));
+  state.LogInfo(state.Dual("Reconnected: ") + sessions::DualSessionName(session));
   return false;
 }
 
 // Calls the action on one session and reports it: log, console, Errorlevel.
 // A rehearsal reports `what_if` instead, as the call's success would.
 void ActOn(State& state, const SessionAction& action, uintptr_t server, uint32_t session_id,
-           std::string_view done, std::string_view refused, std::string_view what_if) {
+           const DualText& done, const DualText& refused, const DualText& what_if) {
   if (state.SessionEnded) return;
   if (state.WhatIf) {
     ReportWhatIf(state, what_if);
@@ -139,7 +139,8 @@ void RunSessionAction(State& state, const SessionAction& action) {
     state.StopAt(state.ArgIndex, "a user name, *ALL or #id must follow");
   } else {
     const std::string target(Trim(state.ParamStr(state.ArgIndex + 1)));
-    state.LogInfo("username: " + target);
+    const std::u16string_view wide_target = state.TrimmedWideParam(state.ArgIndex + 1);
+    state.LogInfo(u"username: " + std::u16string(wide_target));
     if (action.me_is_own_session && target == "*me") {
       // The caller's own session is on the local server, whichever server
       // the other targets are on, and "/IDLEMINUTES" holds for it too.
@@ -147,14 +148,15 @@ void RunSessionAction(State& state, const SessionAction& action) {
           state.OwnSessionId != kUnknownSessionId ? state.OwnSessionId : platform::kCurrentSession;
       if (sessions::IdleLongEnough(state, platform::kCurrentServerHandle, own)) {
         ActOn(state, action, platform::kCurrentServerHandle, platform::kCurrentSession,
-              action.me_done, action.me_refused, std::string(action.what_if_word) + " me");
+              state.Dual(action.me_done), state.Dual(action.me_refused),
+              state.Dual(std::string(action.what_if_word) + " me"));
       }
     } else {
       sessions::ScanOptions options;
       options.state_bound = action.state_bound;
       options.own_session_rule = sessions::OwnSessionRule::kAlways;
       options.matching = sessions::Matching::kByNameOrAll;
-      options.target = target;
+      options.target = wide_target;
       options.enumeration_failure_tag = action.enumeration_failure_tag;
       options.lookup_failure_tag = action.lookup_failure_tag;
       options.target_index = state.ArgIndex + 1;
@@ -166,13 +168,14 @@ void RunSessionAction(State& state, const SessionAction& action) {
         if (action.all_means_users && all && session.user.empty()) return;
         if (!sessions::IdleLongEnough(state, session)) return;
         if (action.recheck_state && !StillInState(state, session, action.only_state)) return;
-        const std::string name = sessions::SessionName(session);
+        const DualText name = sessions::DualSessionName(session);
         if (state.WhatIf && !server_name) server_name = TargetServerName(state);
         ActOn(state, action, state.TargetServer.handle(), session.record.SessionId,
-              std::string(action.done_prefix) + name, std::string(action.refused_prefix) + name,
-              state.WhatIf ? std::string(action.what_if_word) + " " + name + " #" +
-                                 std::to_string(session.record.SessionId) + " on " + *server_name
-                           : std::string());
+              state.Dual(action.done_prefix) + name, state.Dual(action.refused_prefix) + name,
+              state.WhatIf ? state.Dual(std::string(action.what_if_word) + " ") + name +
+                                 state.Dual(" #" + std::to_string(session.record.SessionId) +
+                                            " on " + *server_name)
+                           : DualText());
       };
       sessions::RunSessionScan(state, options);
     }

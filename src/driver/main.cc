@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     system->WriteStderr(error + "\n");
     return 255;
   }
-  return quillmarsh::RunProgram(quillmarsh::platform::ProgramArguments(argc, argv),
-                                std::move(server), *system);
+  quillmarsh::platform::ArgumentList arguments = quillmarsh::platform::ProgramArguments(argc, argv);
+  return quillmarsh::RunProgram(std::move(arguments.ansi), std::move(server), *system,
+                                std::move(arguments.wide));
 }

@@ -188,9 +188,10 @@ int RunProgram(std::vector<std::string> arguments, platform::TerminalServer& ser
 }
 
 int RunProgram(std::vector<std::string> arguments,
-               std::shared_ptr<platform::TerminalServer> shared_server, platform::System& system) {
+               std::shared_ptr<platform::TerminalServer> shared_server, platform::System& system,
+               std::vector<std::u16string> wide_arguments) {
   platform::TerminalServer& server = *shared_server;
-  State state(std::move(arguments), std::move(shared_server), system);
+  State state(std::move(arguments), std::move(shared_server), system, std::move(wide_arguments));
   // Released before the state, whatever happens.
   EndOfSessionLogCloser end_of_session;
   StartUpUnits(state);

@@ -60,6 +60,13 @@ class LogWriter::Impl {
     return formatter_.Message(kind, Widened(text), FormatTimeStamp(system_.LocalTime(), stamp));
   }
 
+  std::u16string Message(LogKind kind, std::u16string_view text) {
+    if (text.empty() || closing_) return {};
+    std::lock_guard lock(message_lock_);
+    TimeStampBuffer stamp;
+    return formatter_.Message(kind, text, FormatTimeStamp(system_.LocalTime(), stamp));
+  }
+
   // The text in UTF-16, in a buffer kept between messages. ASCII is the
   // same in every ANSI code page and needs no conversion call.
   std::u16string_view Widened(std::string_view text) {
@@ -158,6 +165,14 @@ std::u16string LogWriter::Info(std::string_view text) {
 }
 
 std::u16string LogWriter::Error(std::string_view text) {
+  return impl_->Message(LogKind::kError, text);
+}
+
+std::u16string LogWriter::Info(std::u16string_view text) {
+  return impl_->Message(LogKind::kInformation, text);
+}
+
+std::u16string LogWriter::Error(std::u16string_view text) {
   return impl_->Message(LogKind::kError, text);
 }
 

@@ -35,6 +35,9 @@ class LogWriter {
   // Each returns the first formatted line; an empty text does nothing.
   std::u16string Info(std::string_view text);
   std::u16string Error(std::string_view text);
+  // The same for a text in UTF-16 (names as the server holds them).
+  std::u16string Info(std::u16string_view text);
+  std::u16string Error(std::u16string_view text);
   // Writes what is pending, stops the thread and closes the file.
   void Close();
 

@@ -56,7 +56,8 @@ void ScheduledShutdownCommand(State& state) {
   if (state.OperandsFollow(2)) {
     minutes = ParseDecimalInRange(state.ParamStr(state.ArgIndex + 1), 1, kLongestCountdownMinutes);
     message = Trim(state.ParamStr(state.ArgIndex + 2));
-    wide_message = state.System.AnsiToUtf16(message);
+    // As typed: the ANSI form may have lost characters.
+    wide_message = state.TrimmedWideParam(state.ArgIndex + 2);
   }
   const bool operands = state.OperandsFollow(2);
   const int32_t word_index = state.ArgIndex;

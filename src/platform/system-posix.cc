@@ -381,9 +381,14 @@ class PosixSystem : public System {
 
 }  // namespace
 
-// The shell has split the line already.
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
+// The shell has split the line already; the ANSI code page is UTF-8.
+ArgumentList ProgramArguments(int argc, char** argv) {
+  ArgumentList arguments;
+  arguments.ansi.assign(argv, argv + argc);
+  for (const std::string& argument : arguments.ansi) {
+    arguments.wide.push_back(Utf8ToUtf16(argument));
+  }
+  return arguments;
 }
 
 std::unique_ptr<System> CreateSystem() { return std::make_unique<PosixSystem>(); }

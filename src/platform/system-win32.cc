@@ -36,6 +36,19 @@ const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+// The text in the ANSI code page, as WideCharToMultiByte writes it by
+// default: with best fit, "?" for what the code page cannot show.
+std::string AnsiText(std::u16string_view text) {
+  if (text.empty()) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string result(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide, size, result.data(), length, nullptr, nullptr);
+  return result;
+}
+
 // Owns a kernel handle; closes it when released.
 class OwnedHandle {
  public:
@@ -359,16 +372,7 @@ class Win32System : public System {
     return result;
   }
 
-  std::string Utf16ToAnsi(std::u16string_view text) override {
-    if (text.empty()) return {};
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int size = static_cast<int>(text.size());
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return {};
-    std::string result(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide, size, result.data(), length, nullptr, nullptr);
-    return result;
-  }
+  std::string Utf16ToAnsi(std::u16string_view text) override { return AnsiText(text); }
 
   bool EqualIgnoringCase(std::u16string_view first, std::u16string_view second) override {
     if (first.size() != second.size()) return false;
@@ -405,10 +409,19 @@ class Win32System : public System {
 
 // The runtime's argv follows other quoting rules (a backslash before a
 // quote makes a literal quote); the program reads its own line instead.
-std::vector<std::string> ProgramArguments(int, char**) {
-  std::vector<std::string> arguments = SplitCommandLine(::GetCommandLineA());
+ArgumentList ProgramArguments(int, char**) {
+  // The UTF-16 line: GetCommandLineA would give the legacy code page's
+  // form, in which "Иван" and "Олег" both read "????" and a best-fit
+  // character may even become a quote. Each argument is converted once it
+  // is split.
+  ArgumentList arguments;
+  arguments.wide =
+      SplitCommandLine(std::u16string_view(reinterpret_cast<const char16_t*>(::GetCommandLineW())));
   // A starter may pass an empty line: the program name is then empty.
-  if (arguments.empty()) arguments.emplace_back();
+  if (arguments.wide.empty()) arguments.wide.emplace_back();
+  for (const std::u16string& argument : arguments.wide) {
+    arguments.ansi.push_back(AnsiText(argument));
+  }
   return arguments;
 }
 

@@ -99,7 +99,7 @@ void ProcessesCommand(State& state) {
     options.state_bound = kEveryState;
     options.own_session_rule = OwnSessionRule::kWhenExcluded;
     options.matching = Matching::kByNameOrAll;
-    options.target = target;
+    options.target = state.TrimmedWideParam(state.ArgIndex + 1);
     options.enumeration_failure_tag = "Error 8a";
     options.lookup_failure_tag = "Error 8b";
     options.on_counted = [&enumerated](uint32_t) { enumerated = true; };

@@ -80,11 +80,12 @@ class SessionInfoPrinter {
       std::string row = CsvField(server_csv_);
       for (const std::string& field :
            {std::to_string(id), CsvField(Utf8(station != nullptr ? station : "")),
-            CsvField(StateName(session.record.State)), CsvField(Utf8(session.domain)),
-            CsvField(Utf8(session.user)), CsvField(platform::Utf16ToUtf8(client_name)),
-            CsvField(address), UtcText(known.logon), UtcText(known.connect),
-            UtcText(known.disconnect), UtcText(known.last_input), UtcText(known.current),
-            idle ? std::to_string(*idle) : ""}) {
+            CsvField(StateName(session.record.State)),
+            CsvField(platform::Utf16ToUtf8(session.wide_domain)),
+            CsvField(platform::Utf16ToUtf8(session.wide_user)),
+            CsvField(platform::Utf16ToUtf8(client_name)), CsvField(address), UtcText(known.logon),
+            UtcText(known.connect), UtcText(known.disconnect), UtcText(known.last_input),
+            UtcText(known.current), idle ? std::to_string(*idle) : ""}) {
         row += ',';
         row += field;
       }
@@ -136,7 +137,7 @@ void SessionInfoCommand(State& state) {
     options.state_bound = kEveryState;
     options.own_session_rule = OwnSessionRule::kWhenExcluded;
     options.matching = Matching::kByNameOrAll;
-    options.target = target;
+    options.target = state.TrimmedWideParam(state.ArgIndex + 1);
     options.enumeration_failure_tag = "Error 6a";
     options.lookup_failure_tag = "Error 6b";
     options.on_counted = [&state](uint32_t count) {
@@ -177,8 +178,9 @@ void ExceptCommand(State& state) {
   if (operand.empty()) {
     state.StopAt(state.OperandOrWord(1), "a user name or #id must follow");
   } else {
-    state.ExceptTargets.push_back({std::string(operand), state.TargetServer.name()});
-    state.LogInfo("Except: " + std::string(operand));
+    const std::u16string_view wide_operand = state.TrimmedWideParam(state.ArgIndex + 1);
+    state.ExceptTargets.push_back({std::u16string(wide_operand), state.TargetServer.name()});
+    state.LogInfo(u"Except: " + std::u16string(wide_operand));
   }
   state.ArgIndex += 2;
 }

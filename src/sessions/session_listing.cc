@@ -2,6 +2,7 @@
 
 #include "platform/session_states.h"
 #include "sessions/session_scan.h"
+#include "state/text.h"
 
 namespace quillmarsh::sessions {
 namespace {
@@ -10,7 +11,7 @@ constexpr std::string_view kListAll = "/LISTALLSESSIONS";
 
 void PrintListingLine(State& state, std::string_view who, size_t width,
                       std::string_view state_text) {
-  std::string line = PadRight(who, width);
+  std::string line = PadRight(state.System, who, width);
   line += ' ';
   line.append(state_text);
   state.PrintLine(line);
@@ -25,9 +26,10 @@ size_t ListingColumnWidth() {
   return 78 - longest;
 }
 
-std::string PadRight(std::string_view text, size_t width) {
+std::string PadRight(platform::System& system, std::string_view text, size_t width) {
   std::string padded(text);
-  if (padded.size() < width) padded.append(width - padded.size(), ' ');
+  const size_t characters = CharacterCount(system, text);
+  if (characters < width) padded.append(width - characters, ' ');
   return padded;
 }
 

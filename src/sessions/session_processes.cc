@@ -32,7 +32,8 @@ class ProcessRecords {
 }  // namespace
 
 MatchedSession CopyMatch(const LookedUpSession& session) {
-  return {session.record.SessionId, std::string(session.user), std::string(session.domain)};
+  return {session.record.SessionId, std::string(session.user), std::string(session.domain),
+          std::u16string(session.wide_user), std::u16string(session.wide_domain)};
 }
 
 bool VisitSessionProcesses(

@@ -22,6 +22,8 @@ struct MatchedSession {
   uint32_t id = 0;
   std::string user;
   std::string domain;
+  std::u16string wide_user;
+  std::u16string wide_domain;
 };
 
 MatchedSession CopyMatch(const LookedUpSession& session);

@@ -14,8 +14,9 @@ namespace {
 
 using platform::WtsSessionInfo;
 
-// A name counts for matching only with 1 to 245 bytes before its NUL.
-bool NameCounts(uint32_t bytes) { return bytes > 1 && bytes < 247; }
+// A name counts for matching only with 1 to 245 UTF-16 units before its
+// NUL.
+bool NameCounts(uint32_t bytes) { return bytes >= 4 && bytes <= 2 * 246; }
 
 // The user and domain buffers of one session, freed user first.
 struct NameBuffers {
@@ -25,9 +26,13 @@ struct NameBuffers {
     user.Free();
     domain.Free();
   }
-  WtsBuffer<char> user;
-  WtsBuffer<char> domain;
+  WtsBuffer<char16_t> user;
+  WtsBuffer<char16_t> domain;
 };
+
+std::u16string_view WideName(const char16_t* text) {
+  return text != nullptr ? std::u16string_view(text) : std::u16string_view();
+}
 
 bool PassesOwnSessionRule(const State& state, OwnSessionRule rule, uint32_t session_id) {
   // An unknown own session is never taken for any session, nor is any
@@ -52,10 +57,10 @@ void LogFailure(State& state, std::string_view tag, uint32_t code) {
 }
 
 // "#" and 1 to 10 decimal digits, at most 4294967295: a session id.
-std::optional<uint32_t> SessionNumber(std::string_view target) {
-  if (target.size() < 2 || target.size() > 11 || target[0] != '#') return std::nullopt;
+std::optional<uint32_t> SessionNumber(std::u16string_view target) {
+  if (target.size() < 2 || target.size() > 11 || target[0] != u'#') return std::nullopt;
   uint64_t number = 0;
-  for (char digit : target.substr(1)) {
+  for (char16_t digit : target.substr(1)) {
     if (digit < '0' || digit > '9') return std::nullopt;
     number = number * 10 + static_cast<uint64_t>(digit - '0');
   }
@@ -68,7 +73,7 @@ bool Selected(State& state, const ScanOptions& options, const LookedUpSession& s
       MatchesTarget(state.System, session, options.target, false)) {
     return true;
   }
-  if (options.matching != Matching::kByNameOrAll || UpperAscii(options.target) != "*ALL") {
+  if (options.matching != Matching::kByNameOrAll || !IsAll(options.target)) {
     return false;
   }
   // "/EXCEPT" leaves sessions out of "*ALL" only, never out of a named target.
@@ -85,29 +90,30 @@ bool VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo
   platform::TerminalServer& server = state.Server;
   const uintptr_t handle = state.TargetServer.handle();
   NameBuffers names(server);
-  uint32_t user_bytes = 256;
-  uint32_t domain_bytes = 256;
+  uint32_t user_bytes = 0;
+  uint32_t domain_bytes = 0;
+  // The W answers hold the names as the server does; a legacy ANSI code
+  // page would turn the A answers into "????".
   bool found =
-      server.WTSQuerySessionInformationA(handle, record.SessionId, platform::kWtsUserName,
+      server.WTSQuerySessionInformationW(handle, record.SessionId, platform::kWtsUserName,
                                          names.user.address(), &user_bytes) &&
-      server.WTSQuerySessionInformationA(handle, record.SessionId, platform::kWtsDomainName,
+      server.WTSQuerySessionInformationW(handle, record.SessionId, platform::kWtsDomainName,
                                          names.domain.address(), &domain_bytes);
   if (!found) {
     LogFailure(state, options.lookup_failure_tag, server.GetLastError());
     return false;
   }
-  const LookedUpSession session{
-      record,
-      names.user.get() != nullptr ? std::string_view(names.user.get()) : std::string_view(),
-      names.domain.get() != nullptr ? std::string_view(names.domain.get()) : std::string_view(),
-      user_bytes,
-      domain_bytes,
-  };
+  const std::u16string_view wide_user = WideName(names.user.get());
+  const std::u16string_view wide_domain = WideName(names.domain.get());
+  const std::string user = state.System.Utf16ToAnsi(wide_user);
+  const std::string domain = state.System.Utf16ToAnsi(wide_domain);
+  const LookedUpSession session{record,       user,      domain,     user_bytes,
+                                domain_bytes, wide_user, wide_domain};
   if (state.Log) {
-    std::string line = "Domain\\User: " + SessionName(session);
+    std::u16string line = u"Domain\\User: " + WideSessionName(session);
     if (options.state_in_user_line) {
-      line += ' ';
-      line += platform::SessionStateNames[record.State];
+      line += u' ';
+      line += state.System.AnsiToUtf16(platform::SessionStateNames[record.State]);
     }
     state.LogInfo(line);
   }
@@ -119,7 +125,9 @@ bool VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo
 
 void NoteNoMatch(State& state, const ScanOptions& options) {
   std::string what = "no session matched it";
-  if (UpperAscii(options.target) == "ALL") what += " (every session is *ALL)";
+  if (UpperAscii(Trim(state.ParamStr(options.target_index))) == "ALL") {
+    what += " (every session is *ALL)";
+  }
   state.NoteAt(options.target_index, what);
 }
 
@@ -134,21 +142,44 @@ std::string SessionName(const LookedUpSession& session) {
   return name;
 }
 
+std::u16string WideSessionName(const LookedUpSession& session) {
+  std::u16string name;
+  name.reserve(session.wide_domain.size() + 1 + session.wide_user.size());
+  name.append(session.wide_domain);
+  name += u'\\';
+  name.append(session.wide_user);
+  return name;
+}
+
+DualText DualSessionName(const LookedUpSession& session) {
+  return {SessionName(session), WideSessionName(session)};
+}
+
+bool IsAll(std::u16string_view target) {
+  if (target.size() != 4 || target[0] != u'*') return false;
+  for (size_t i = 1; i < 4; ++i) {
+    const char16_t unit = target[i];
+    const auto upper = static_cast<char16_t>(unit >= u'a' && unit <= u'z' ? unit - 32 : unit);
+    if (upper != u"*ALL"[i]) return false;
+  }
+  return true;
+}
+
 bool MatchesTarget(platform::System& system, const LookedUpSession& session,
-                   std::string_view target, bool allow_all, bool by_id) {
-  if (NameCounts(session.user_bytes) && target.find('\\') == std::string_view::npos &&
-      SameAccountName(system, session.user, target)) {
+                   std::u16string_view target, bool allow_all, bool by_id) {
+  if (NameCounts(session.user_bytes) && target.find(u'\\') == std::u16string_view::npos &&
+      SameAccountName(system, session.wide_user, target)) {
     return true;
   }
   if (NameCounts(session.user_bytes) && NameCounts(session.domain_bytes) &&
-      target.find('\\') != std::string_view::npos &&
-      SameAccountName(system, SessionName(session), target)) {
+      target.find(u'\\') != std::u16string_view::npos &&
+      SameAccountName(system, WideSessionName(session), target)) {
     return true;
   }
-  if (by_id && target.starts_with('#') && SessionNumber(target) == session.record.SessionId) {
+  if (by_id && target.starts_with(u'#') && SessionNumber(target) == session.record.SessionId) {
     return true;
   }
-  return allow_all && UpperAscii(target) == "*ALL";
+  return allow_all && IsAll(target);
 }
 
 void RunSessionScan(State& state, const ScanOptions& options) {
@@ -183,7 +214,8 @@ void RunSessionScan(State& state, const ScanOptions& options) {
     if (VisitSession(state, options, record)) matched = true;
   }
   sessions.Free();
-  if (!matched && options.target_index != 0) NoteNoMatch(state, options);
+  // "*ALL" on a server with nobody on it is no mistake.
+  if (!matched && options.target_index != 0 && !IsAll(options.target)) NoteNoMatch(state, options);
 }
 
 }  // namespace quillmarsh::sessions

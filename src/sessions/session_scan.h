@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "platform/terminal_server.h"
@@ -26,13 +27,18 @@ enum class Matching {
   kByNameOrAll,
 };
 
-// A session that passed the filters and whose names were looked up.
+// A session that passed the filters and whose names were looked up: as the
+// server holds them (`wide_user`, `wide_domain`) and in the ANSI code page,
+// as the console shows them.
 struct LookedUpSession {
   const platform::WtsSessionInfo& record;
   std::string_view user;
   std::string_view domain;
+  // The byte counts of the UTF-16 answers, with their NUL.
   uint32_t user_bytes;
   uint32_t domain_bytes;
+  std::u16string_view wide_user;
+  std::u16string_view wide_domain;
 };
 
 // A state bound that keeps sessions of every state.
@@ -42,15 +48,15 @@ struct ScanOptions {
   uint32_t state_bound = 0;
   OwnSessionRule own_session_rule = OwnSessionRule::kNever;
   Matching matching = Matching::kNone;
-  // The trimmed target operand (for the matching modes).
-  std::string_view target;
+  // The trimmed target operand (for the matching modes), in UTF-16.
+  std::u16string_view target;
   std::string_view enumeration_failure_tag;
   std::string_view lookup_failure_tag;
   // The listings add the state name to the "Domain\User: " log line.
   bool state_in_user_line = false;
   // Nonzero: the argument of the target, named on standard error when the
-  // server answered and no session matched it (a typo such as "ALL" for
-  // "*ALL" must not pass silently).
+  // server answered and no session matched a target other than "*ALL" (a
+  // typo such as "ALL" for "*ALL" must not pass silently).
   int32_t target_index = 0;
 
   // After a successful enumeration, with the number of sessions.
@@ -66,10 +72,16 @@ void RunSessionScan(State& state, const ScanOptions& options);
 
 // Domain + "\" + User, also when either is empty.
 std::string SessionName(const LookedUpSession& session);
+std::u16string WideSessionName(const LookedUpSession& session);
+// Both forms: for lines that go to the console and the log.
+DualText DualSessionName(const LookedUpSession& session);
 
-// Whether a looked-up session matches the target by name (letter case
-// ignored as Windows ignores it) or, when `by_id`, by "#id".
+// Whether a looked-up session matches the target by name (in UTF-16, letter
+// case ignored as Windows ignores it) or, when `by_id`, by "#id".
 bool MatchesTarget(platform::System& system, const LookedUpSession& session,
-                   std::string_view target, bool allow_all, bool by_id = true);
+                   std::u16string_view target, bool allow_all, bool by_id = true);
+
+// Whether a target is "*ALL" in any letter case.
+bool IsAll(std::u16string_view target);
 
 }  // namespace quillmarsh::sessions

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "sessions/session_scan.h"
-#include "state/text.h"
 
 namespace quillmarsh::sessions {
 namespace {
@@ -20,9 +19,9 @@ void StatusCommand(State& state) {
   if (state.ArgIndex > state.ParamCount()) {
     state.StopAt(state.ArgIndex - 1, "a user name or #id must follow");
   } else {
-    const std::string target(Trim(state.ParamStr(state.ArgIndex)));
+    const std::u16string_view target = state.TrimmedWideParam(state.ArgIndex);
     ++state.ArgIndex;
-    state.LogInfo("username: " + target);
+    state.LogInfo(u"username: " + std::u16string(target));
 
     ScanOptions options;
     options.state_bound = 5;

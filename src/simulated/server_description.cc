@@ -337,7 +337,8 @@ bool DescriptionReader::key(std::string& name) {
        "logon_mode",
        "logon_mode_error",
        "logon_mode_write_error",
-       "enumerate_processes_error"},
+       "enumerate_processes_error",
+       "ansi_code_page"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -503,6 +504,11 @@ bool DescriptionReader::RootValue(const Scalar& value) {
     return Unsigned(value, &server_.enumerate_processes_error);
   }
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
+  if (key_ == "ansi_code_page") {
+    if (!Unsigned(value, &server_.ansi_code_page)) return false;
+    if (server_.ansi_code_page == 65001 || server_.ansi_code_page == 1252) return true;
+    return Fail("\"ansi_code_page\" must be 65001 or 1252");
+  }
   if (key_ == "current_time") return ClockValue(value, &server_.current_time);
   if (key_ == "logon_mode_error") return Unsigned(value, &server_.logon_mode.error);
   if (key_ == "logon_mode_write_error") return Unsigned(value, &server_.logon_mode.write_error);

@@ -38,8 +38,12 @@ struct SimulatedSession {
   uint32_t id = 0;
   std::string station;
   uint32_t state = 0;
+  // In the code page of the A answers once the server is made.
   std::string user;
   std::string domain;
+  // As the server holds them, for the W answers.
+  std::u16string wide_user;
+  std::u16string wide_domain;
   uint32_t user_error = 0;
   uint32_t domain_error = 0;
   uint32_t send_error = 0;
@@ -127,6 +131,10 @@ struct ServerDescription {
   bool virtual_sleep = false;
   SimulatedLogonMode logon_mode;
   uint32_t enumerate_processes_error = 0;
+  // The code page of the A answers: 65001 (UTF-8) or 1252, where
+  // characters that it lacks are lost as on a server with that legacy code
+  // page.
+  uint32_t ansi_code_page = 65001;
 };
 
 // Whether two names are equal without regard to ASCII letter case.

@@ -176,12 +176,14 @@ struct Addressed {
 
 // Copies a text into a fixed WTSINFOW field, cut to leave room for the NUL.
 template <size_t kSize>
-void CopyField(const std::string& utf8, char16_t (&field)[kSize]) {
-  const std::u16string text = Utf8ToUtf16(utf8);
+void CopyField(const std::u16string& text, char16_t (&field)[kSize]) {
   const size_t length = std::min(text.size(), kSize - 1);
   std::copy_n(text.begin(), length, field);
   field[length] = u'\0';
 }
+
+void HoldWideNames(SimulatedSession& session);
+std::string Windows1252(std::string_view utf8);
 
 class SimulatedServer : public TerminalServer {
  public:
@@ -294,15 +296,24 @@ class SimulatedServer : public TerminalServer {
     JournalEntry entry = Call("WTSQuerySessionInformationW");
     uint32_t error = 0;
     const SimulatedSession* session = QueriedSession(entry, server, session_id, info_class, &error);
-    if (error == 0 && info_class != kWtsClientName && info_class != kWtsClientAddress &&
+    const bool name = info_class == kWtsUserName || info_class == kWtsDomainName;
+    if (error == 0 && !name && info_class != kWtsClientName && info_class != kWtsClientAddress &&
         info_class != kWtsSessionInfo) {
       error = kErrorInvalidParameter;
     }
-    if (error == 0) error = session->info_error;
+    if (error == 0) {
+      error = info_class == kWtsUserName     ? session->user_error
+              : info_class == kWtsDomainName ? session->domain_error
+                                             : session->info_error;
+    }
     if (error != 0) return Finish(entry, error);
     auto owned = std::make_unique<Buffer>();
     void* answer = nullptr;
-    if (info_class == kWtsClientName) {
+    if (name) {
+      owned->wide = info_class == kWtsUserName ? session->wide_user : session->wide_domain;
+      answer = owned->wide.data();
+      *bytes = static_cast<uint32_t>((owned->wide.size() + 1) * 2);
+    } else if (info_class == kWtsClientName) {
       owned->wide = Utf8ToUtf16(session->client_name);
       answer = owned->wide.data();
       *bytes = static_cast<uint32_t>((owned->wide.size() + 1) * 2);
@@ -319,9 +330,9 @@ class SimulatedServer : public TerminalServer {
       WtsInfo& info = owned->info;
       info.State = session->recheck_state.value_or(session->state);
       info.SessionId = session->id;
-      CopyField(session->station, info.WinStationName);
-      CopyField(session->domain, info.Domain);
-      CopyField(session->user, info.UserName);
+      CopyField(Utf8ToUtf16(session->station), info.WinStationName);
+      CopyField(session->wide_domain, info.Domain);
+      CopyField(session->wide_user, info.UserName);
       info.ConnectTime = session->connect_time;
       info.DisconnectTime = session->disconnect_time;
       info.LastInputTime = session->last_input_time;
@@ -1001,6 +1012,41 @@ class SimulatedServer : public TerminalServer {
 
 thread_local uint32_t SimulatedServer::last_error_ = 0;
 
+void HoldWideNames(SimulatedSession& session) {
+  session.wide_user = Utf8ToUtf16(session.user);
+  session.wide_domain = Utf8ToUtf16(session.domain);
+}
+
+// Windows-1252 as WideCharToMultiByte writes it without
+// WC_NO_BEST_FIT_CHARS: "?" for a character the code page lacks, but "L"
+// and "l" for the Polish letters.
+std::string Windows1252(std::string_view utf8) {
+  // 0x80 to 0x9F; 0 where the code page has no character.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string bytes;
+  const std::u16string text = Utf8ToUtf16(utf8);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    char byte = '?';
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+      byte = static_cast<char>(unit);
+    } else if (unit == 0x0141 || unit == 0x0142) {
+      byte = unit == 0x0141 ? 'L' : 'l';
+    } else if (const char16_t* found = std::find(std::begin(kHigh), std::end(kHigh), unit);
+               found != std::end(kHigh)) {
+      byte = static_cast<char>(0x80 + (found - std::begin(kHigh)));
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      ++i;  // one character, one "?"
+    }
+    bytes += byte;
+  }
+  return bytes;
+}
+
 }  // namespace
 
 std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
@@ -1010,21 +1056,29 @@ std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, J
                                                       const std::string& real_host_name) {
   std::optional<ServerDescription> description = ReadServerDescription(json, error);
   if (!description) return nullptr;
-  if (to_ansi) {
-    const auto encode = [&to_ansi](std::vector<SimulatedSession>& sessions) {
+  for (SimulatedSession& session : description->sessions) HoldWideNames(session);
+  for (SimulatedRemoteServer& remote : description->servers) {
+    for (SimulatedSession& session : remote.sessions) HoldWideNames(session);
+  }
+  // A server with a legacy code page answers its A calls in it, whatever
+  // the program's own code page is.
+  const AnsiEncoder legacy = Windows1252;
+  const AnsiEncoder& answer_ansi = description->ansi_code_page == 1252 ? legacy : to_ansi;
+  if (answer_ansi) {
+    const auto encode = [&answer_ansi](std::vector<SimulatedSession>& sessions) {
       for (SimulatedSession& session : sessions) {
-        session.station = to_ansi(session.station);
-        session.user = to_ansi(session.user);
-        session.domain = to_ansi(session.domain);
+        session.station = answer_ansi(session.station);
+        session.user = answer_ansi(session.user);
+        session.domain = answer_ansi(session.domain);
       }
     };
     encode(description->sessions);
-    // Names typed on the command line come in the same code page.
+    // Names typed on the command line come in the program's code page.
     for (SimulatedRemoteServer& remote : description->servers) {
-      remote.name = to_ansi(remote.name);
+      if (to_ansi) remote.name = to_ansi(remote.name);
       encode(remote.sessions);
     }
-    if (description->user_name) description->user_name = to_ansi(*description->user_name);
+    if (description->user_name) description->user_name = answer_ansi(*description->user_name);
   }
   return std::make_unique<SimulatedServer>(std::move(*description), std::move(journal),
                                            real_user_name, real_host_name);

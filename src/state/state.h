@@ -28,14 +28,29 @@ namespace quillmarsh {
 
 inline constexpr uint32_t kUnknownSessionId = 0xFFFFFFFF;
 
-// Two account names (ANSI) equal without regard to letter case, beyond
-// ASCII as Windows compares them ("MÜLLER" is "müller").
-bool SameAccountName(platform::System& system, std::string_view first, std::string_view second);
+// Two account names equal without regard to letter case, beyond ASCII as
+// Windows compares them ("MÜLLER" is "müller"). Names are compared in
+// UTF-16, as the server holds them: in a legacy ANSI code page "Иван" and
+// "Олег" both read "????".
+bool SameAccountName(platform::System& system, std::u16string_view first,
+                     std::u16string_view second);
+
+// Removes leading and trailing units 0x00 to 0x20, as Trim does.
+std::u16string_view TrimWide(std::u16string_view text);
+
+// A text in both of its forms: the console shows `ansi`, as it always has,
+// and the log gets `wide`, so that a name reaches the log as the server
+// holds it also where the ANSI code page cannot show it.
+struct DualText {
+  std::string ansi;
+  std::u16string wide;
+};
+DualText operator+(DualText first, const DualText& second);
 
 // An "/EXCEPT" target: a user holds on every server, a "#id" only on the
 // server that was addressed when it was given (session ids are per server).
 struct ExceptTarget {
-  std::string target;
+  std::u16string target;
   // The remote server's name as "/SERVER" kept it; empty for this one.
   std::string server;
 };
@@ -48,8 +63,10 @@ inline const char16_t* MachineOrNull(const std::u16string& name) {
 struct State {
   // `server` is shared with work that may outlive the run (a server check
   // given up on).
+  // `wide_arguments` are the same arguments as the command line holds them;
+  // empty: converted from `arguments`.
   State(std::vector<std::string> arguments, std::shared_ptr<platform::TerminalServer> server,
-        platform::System& system);
+        platform::System& system, std::vector<std::u16string> wide_arguments = {});
 
   int32_t ErrorLevel = 0;
   int32_t ArgIndex = 1;
@@ -84,8 +101,11 @@ struct State {
   // made is reported instead ("What if: ...").
   bool WhatIf = false;
 
-  // Argument 0 is the program itself.
+  // Argument 0 is the program itself. `Args` are in the ANSI code page, as
+  // the console shows them; `WideArgs` the same in UTF-16, for matching
+  // names.
   std::vector<std::string> Args;
+  std::vector<std::u16string> WideArgs;
   platform::TerminalServer& Server;
   platform::System& System;
   // The server the session commands address ("/SERVER"); after `Server`,
@@ -95,6 +115,8 @@ struct State {
   int32_t ParamCount() const { return static_cast<int32_t>(Args.size()) - 1; }
   // An argument by the platform's numbering; empty beyond the last one.
   const std::string& ParamStr(int32_t index) const;
+  // The same argument in UTF-16, trimmed.
+  std::u16string_view TrimmedWideParam(int32_t index) const;
   // True when ParamStr(ArgIndex + count) exists.
   bool OperandsFollow(int32_t count) const { return ArgIndex + count <= ParamCount(); }
   // The position of operand `offset` of the command word, or of the word
@@ -103,9 +125,11 @@ struct State {
     return OperandsFollow(offset) ? ArgIndex + offset : ArgIndex;
   }
 
-  bool SameName(std::string_view first, std::string_view second) {
+  bool SameName(std::u16string_view first, std::u16string_view second) {
     return SameAccountName(System, first, second);
   }
+  // An ANSI text in both forms.
+  DualText Dual(std::string_view ansi) { return {std::string(ansi), System.AnsiToUtf16(ansi)}; }
 
   // The name of the server the commands address, in UTF-16 for the calls
   // that take a machine's name; empty for this machine.
@@ -128,14 +152,19 @@ struct State {
   // Log lines, written only when the log is open.
   void LogInfo(std::string_view text);
   void LogError(std::string_view text);
+  void LogInfo(std::u16string_view text);
+  void LogInfo(const DualText& text) { LogInfo(text.wide); }
+  void LogError(const DualText& text);
 
   // One console line ending in CR LF.
   void PrintLine(std::string_view text);
+  void PrintLine(const DualText& text) { PrintLine(text.ansi); }
   // The banner block: dash line, banner, dash line, empty line.
   void PrintBannerBlock();
   // A refused operation: `line` and the system's text for `code` as error
   // lines of the log, then both on the console.
   void ReportRefusal(std::string_view line, uint32_t code);
+  void ReportRefusal(const DualText& line, uint32_t code);
 };
 
 using CommandHandler = void (*)(State&);

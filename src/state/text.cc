@@ -82,16 +82,24 @@ std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low,
   return static_cast<uint32_t>(value);
 }
 
+size_t CharacterCount(platform::System& system, std::string_view text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return text.size();
+  // A character outside the BMP takes two UTF-16 units: count it once.
+  size_t characters = 0;
+  for (char16_t unit : system.AnsiToUtf16(text)) {
+    if (unit < 0xDC00 || unit > 0xDFFF) ++characters;
+  }
+  return characters;
+}
+
 std::string TableCell(platform::System& system, std::string_view text, size_t width) {
   std::string cell(text);
   for (char& c : cell) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
-  // A character outside the BMP takes two UTF-16 units: count it once.
-  size_t characters = 0;
-  for (char16_t unit : system.AnsiToUtf16(cell)) {
-    if (unit < 0xDC00 || unit > 0xDFFF) ++characters;
-  }
+  const size_t characters = CharacterCount(system, cell);
   if (characters < width) cell.append(width - characters, ' ');
   return cell;
 }

@@ -24,6 +24,9 @@ std::optional<uint32_t> ParseWholeNumber(std::string_view text);
 // The trimmed text as decimal digits only, 1 to 10 of them, with a value
 // from `low` to `high`; nullopt otherwise.
 std::optional<uint32_t> ParseDecimalInRange(std::string_view text, uint32_t low, uint32_t high);
+// The number of characters of an ANSI text as the console shows them: a
+// character outside the BMP (two UTF-16 units) counts once.
+size_t CharacterCount(platform::System& system, std::string_view text);
 // A cell of a console table: `text` (ANSI) with every control character
 // (below 0x20, and 0x7F) shown as "?", so that a name cannot break a row,
 // then padded with blanks to `width` characters (not bytes).

@@ -15,6 +15,12 @@ void ReportWhatIf(State& state, std::string_view what) {
   state.PrintLine(line);
 }
 
+void ReportWhatIf(State& state, const DualText& what) {
+  const DualText line = state.Dual("What if: ") + what;
+  state.LogInfo(line);
+  state.PrintLine(line);
+}
+
 void ReportOutcomeUnknown(State& state) {
   const std::string line = "Outcome unknown: " + TargetServerName(state) + " may still carry it out";
   state.LogError(line);

@@ -16,6 +16,7 @@ std::string TargetServerName(State& state);
 
 // The line "What if: " + `what`, logged (Info), then printed.
 void ReportWhatIf(State& state, std::string_view what);
+void ReportWhatIf(State& state, const DualText& what);
 
 // After the error text of a change given up on at "/SERVERTIMEOUT": the
 // request may have reached the server all the same (ending the worker does

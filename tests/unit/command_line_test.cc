@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
+
 namespace quillmarsh::test {
 namespace {
 
@@ -37,6 +39,10 @@ TEST(CommandLine, SplitsByItsOwnRules) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SplitCommandLine(c.line), c.arguments) << c.line;
+    // The UTF-16 line of the same text splits alike.
+    std::vector<std::u16string> wide;
+    for (const std::string& argument : c.arguments) wide.push_back(platform::Utf8ToUtf16(argument));
+    EXPECT_EQ(SplitCommandLine(platform::Utf8ToUtf16(c.line)), wide) << c.line;
   }
 }
 

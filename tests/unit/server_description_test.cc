@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <utility>
 
 #include "simulated/simulated_server.h"
@@ -160,6 +162,51 @@ TEST(ServerDescription, NamesReachTheACallsInTheAnsiCodePage) {
   uint32_t size = sizeof name;
   ASSERT_TRUE(server->GetUserNameA(name, &size));
   EXPECT_STREQ(name, "admin\xe9");
+}
+
+// A legacy code page: the A answers lose what 1252 lacks (best fit for the
+// Polish letters), the W answers of classes 5 and 7 keep the names, with
+// 2 × (units + 1) bytes and the same failures.
+TEST(ServerDescription, LegacyCodePageMakesOnlyTheAAnswersLossy) {
+  std::string error;
+  auto server = simulated::CreateSimulatedServer(
+      R"({"ansi_code_page": 1252, "user_name": "Łukasz", "sessions": [
+          {"id": 3, "station": "Ω€", "state": "Active", "user": "Иван", "domain": "ŁÓDŹ"},
+          {"id": 4, "state": "Active", "user": "x", "domain_error": 5}]})",
+      nullptr, "real", &error);
+  ASSERT_NE(server, nullptr) << error;
+  platform::WtsSessionInfo* sessions = nullptr;
+  uint32_t count = 0;
+  ASSERT_TRUE(server->WTSEnumerateSessionsA(0, 0, 1, &sessions, &count));
+  EXPECT_STREQ(sessions[0].pWinStationName, "?\x80");
+  server->WTSFreeMemory(sessions);
+  for (const auto& [info_class, ansi, wide] :
+       {std::tuple{platform::kWtsUserName, "????", u"Иван"}, std::tuple{platform::kWtsDomainName,
+                                                                        "L\xd3"
+                                                                        "D?",
+                                                                        u"ŁÓDŹ"}}) {
+    char* text = nullptr;
+    uint32_t bytes = 0;
+    ASSERT_TRUE(server->WTSQuerySessionInformationA(0, 3, info_class, &text, &bytes));
+    EXPECT_STREQ(text, ansi);
+    EXPECT_EQ(bytes, 5u);
+    server->WTSFreeMemory(text);
+    char16_t* answer = nullptr;
+    ASSERT_TRUE(server->WTSQuerySessionInformationW(0, 3, info_class, &answer, &bytes));
+    EXPECT_EQ(std::u16string(answer), wide);
+    EXPECT_EQ(bytes, 10u);
+    server->WTSFreeMemory(answer);
+  }
+  char16_t* answer = nullptr;
+  uint32_t bytes = 0;
+  EXPECT_FALSE(
+      server->WTSQuerySessionInformationW(0, 4, platform::kWtsDomainName, &answer, &bytes));
+  EXPECT_EQ(server->GetLastError(), 5u);
+  char name[16];
+  uint32_t size = sizeof name;
+  ASSERT_TRUE(server->GetUserNameA(name, &size));
+  EXPECT_STREQ(name, "Lukasz");
+  EXPECT_EQ(ErrorOf(R"({"ansi_code_page": 1251})"), "\"ansi_code_page\" must be 65001 or 1252");
 }
 
 TEST(ServerDescription, SaysWhatIsWrong) {

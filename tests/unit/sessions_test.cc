@@ -16,7 +16,8 @@ namespace {
 
 // A padded first column of 66 characters, a blank, then the state.
 std::string Row(const std::string& who, const std::string& state) {
-  return sessions::PadRight(who, 66) + " " + state;
+  static const auto system = platform::CreateSystem();
+  return sessions::PadRight(*system, who, 66) + " " + state;
 }
 
 const char* kServer = R"({
@@ -42,11 +43,11 @@ TEST(Listing, PrintsNamedAndNumberedLinesInEnumerationOrder) {
       run.journal[0],
       R"({"call":"WTSEnumerateSessionsA","server":0,"reserved":0,"version":1,"count":6,"ok":true})");
   EXPECT_EQ(run.journal[1],
-            R"({"call":"WTSQuerySessionInformationA","server":0,"session":0,"class":5,"ok":true})");
+            R"({"call":"WTSQuerySessionInformationW","server":0,"session":0,"class":5,"ok":true})");
   EXPECT_EQ(run.journal[2],
-            R"({"call":"WTSQuerySessionInformationA","server":0,"session":0,"class":7,"ok":true})");
-  const std::vector<std::string> per_session = {"WTSQuerySessionInformationA",
-                                                "WTSQuerySessionInformationA", "WTSFreeMemory",
+            R"({"call":"WTSQuerySessionInformationW","server":0,"session":0,"class":7,"ok":true})");
+  const std::vector<std::string> per_session = {"WTSQuerySessionInformationW",
+                                                "WTSQuerySessionInformationW", "WTSFreeMemory",
                                                 "WTSFreeMemory"};
   std::vector<std::string> expected = {"WTSEnumerateSessionsA"};
   for (int i = 0; i < 3; ++i)
@@ -92,9 +93,9 @@ TEST(Listing, FailedLookupSkipsTheSessionAndFreesWhatWasHandedOut) {
   EXPECT_EQ(
       run.calls,
       (std::vector<std::string>{
-          "WTSEnumerateSessionsA", "WTSQuerySessionInformationA", "WTSQuerySessionInformationA",
-          "WTSQuerySessionInformationA", "WTSFreeMemory", "WTSQuerySessionInformationA",
-          "WTSQuerySessionInformationA", "WTSFreeMemory", "WTSFreeMemory", "WTSFreeMemory"}));
+          "WTSEnumerateSessionsA", "WTSQuerySessionInformationW", "WTSQuerySessionInformationW",
+          "WTSQuerySessionInformationW", "WTSFreeMemory", "WTSQuerySessionInformationW",
+          "WTSQuerySessionInformationW", "WTSFreeMemory", "WTSFreeMemory", "WTSFreeMemory"}));
 }
 
 TEST(Listing, LongNamesAreNeverCut) {
@@ -106,17 +107,28 @@ TEST(Listing, LongNamesAreNeverCut) {
   EXPECT_EQ(sessions::ListingColumnWidth(), 66u);
 }
 
-sessions::LookedUpSession Looked(const std::string& user, const std::string& domain) {
-  static const platform::WtsSessionInfo record{1, nullptr, 0};
-  return {record, user, domain, static_cast<uint32_t>(user.size() + 1),
-          static_cast<uint32_t>(domain.size() + 1)};
-}
+// A looked-up session with the names as a W query answers them.
+struct Looked {
+  Looked(const std::string& user, const std::string& domain)
+      : wide_user(platform::Utf8ToUtf16(user)), wide_domain(platform::Utf8ToUtf16(domain)) {}
+  sessions::LookedUpSession session() const {
+    static const platform::WtsSessionInfo record{1, nullptr, 0};
+    return {record,
+            {},
+            {},
+            static_cast<uint32_t>(2 * (wide_user.size() + 1)),
+            static_cast<uint32_t>(2 * (wide_domain.size() + 1)),
+            wide_user,
+            wide_domain};
+  }
+  std::u16string wide_user;
+  std::u16string wide_domain;
+};
 
 TEST(Matching, UserAloneDomainAndUserOrAll) {
   const auto system = platform::CreateSystem();
-  const auto matches = [&system](const sessions::LookedUpSession& session,
-                                 const std::string& target, bool allow_all) {
-    return MatchesTarget(*system, session, target, allow_all);
+  const auto matches = [&system](const Looked& looked, const std::string& target, bool allow_all) {
+    return MatchesTarget(*system, looked.session(), platform::Utf8ToUtf16(target), allow_all);
   };
   EXPECT_TRUE(matches(Looked("alice", "CORP"), "ALICE", false));
   EXPECT_TRUE(matches(Looked("Alice", "corp"), "CORP\\ALICE", false));
