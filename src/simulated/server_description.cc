@@ -337,7 +337,8 @@ bool DescriptionReader::key(std::string& name) {
        "logon_mode",
        "logon_mode_error",
        "logon_mode_write_error",
-       "enumerate_processes_error"},
+       "enumerate_processes_error",
+       "console_session"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -366,7 +367,8 @@ bool DescriptionReader::key(std::string& name) {
        "client_name",
        "client_address",
        "info_error",
-       "processes"},
+       "processes",
+       "connect_error"},
       // kServers: any name
       {},
       // kServer
@@ -503,6 +505,7 @@ bool DescriptionReader::RootValue(const Scalar& value) {
     return Unsigned(value, &server_.enumerate_processes_error);
   }
   if (key_ == "dns_name") return Text(value, &server_.dns_name);
+  if (key_ == "console_session") return Unsigned(value, &server_.console_session);
   if (key_ == "current_time") return ClockValue(value, &server_.current_time);
   if (key_ == "logon_mode_error") return Unsigned(value, &server_.logon_mode.error);
   if (key_ == "logon_mode_write_error") return Unsigned(value, &server_.logon_mode.write_error);
@@ -567,6 +570,7 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "domain_error") return Unsigned(value, &session.domain_error);
   if (key_ == "send_error") return Unsigned(value, &session.send_error);
   if (key_ == "disconnect_error") return Unsigned(value, &session.disconnect_error);
+  if (key_ == "connect_error") return Unsigned(value, &session.connect_error);
   return Unsigned(value, &session.logoff_error);
 }
 

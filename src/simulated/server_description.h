@@ -60,6 +60,8 @@ struct SimulatedSession {
   std::array<uint8_t, 16> client_address{};
   uint32_t info_error = 0;
   std::vector<SimulatedProcess> processes;
+  // Nonzero: WTSConnectSessionW with this session as LogonId fails with it.
+  uint32_t connect_error = 0;
 };
 
 // A server's logon mode (Win32_TerminalServiceSetting) and the failures of
@@ -127,6 +129,9 @@ struct ServerDescription {
   bool virtual_sleep = false;
   SimulatedLogonMode logon_mode;
   uint32_t enumerate_processes_error = 0;
+  // What WTSGetActiveConsoleSessionId answers; 0xFFFFFFFF: no session is
+  // attached to the console.
+  uint32_t console_session = 1;
 };
 
 // Whether two names are equal without regard to ASCII letter case.
