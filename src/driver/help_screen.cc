@@ -129,7 +129,8 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess".
+// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess",
+// then "/connect".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -148,6 +149,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   and /logons.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
+    "   /connect always acts on this server.",
     "",
     "/servertimeout seconds",
     "   How long each following /server waits for that server to answer,",
@@ -164,6 +166,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Names the session with that id, wherever a username is taken:",
     "   /status, /message, /disconnect, /logoff, /logoffdisconnected,",
     "   /sessioninfo and /except. Example: /logoff #7",
+    "   /connect takes *me or #number only.",
     "",
     "/sessioninfo username",
     "/sessioninfo *all",
@@ -199,6 +202,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   A rehearsal: the commands that follow change nothing on any server. Each",
     "   message, disconnect, logoff, ended process, logon mode, reboot, shutdown or",
     "   countdown they would make is shown as \"What if: ...\", with its Errorlevel.",
+    "   So is each /connect.",
     "   Listings, status, checks and /sleep still run.",
     "",
     "/logons enable|drain|drainuntilrestart|disable|query",
@@ -226,6 +230,14 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "      Errorlevel 2: Last process ended.",
     "      Errorlevel 1: Last process not ended.",
     "",
+    "/connect *me",
+    "/connect #number",
+    "   Connects your own session, or that session of this server, to the console,",
+    "   so that its desktop stays unlocked when the remote client goes away.",
+    "   The remote client is disconnected. Only the sessions of your own user.",
+    "      Errorlevel 2: Connected, or already at the console.",
+    "      Errorlevel 1: Error while connecting, or no session at the console.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -234,7 +246,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17);
+static_assert(std::size(kAfterTempDirectory) == 14 + 16 + 5 + 24 + 12 + 7 + 8 + 17 + 8);
 
 }  // namespace
 
