@@ -79,8 +79,8 @@ Json Server(FuzzedDataProvider& data) {
                     {"state", data.ConsumeIntegralInRange<uint32_t>(0, 12)}};
     session["user"] = AnyBytes(data, 300);
     session["domain"] = AnyBytes(data, 300);
-    for (const char* key :
-         {"user_error", "domain_error", "send_error", "disconnect_error", "logoff_error"}) {
+    for (const char* key : {"user_error", "domain_error", "send_error", "disconnect_error",
+                            "logoff_error", "connect_error"}) {
       session[key] = ErrorCode(data);
     }
     AddDetails(data, session);
@@ -138,6 +138,7 @@ Json Server(FuzzedDataProvider& data) {
                           {"logons", data.ConsumeIntegralInRange<uint32_t>(0, 2)}};
   server["logon_mode_error"] = ErrorCode(data);
   server["enumerate_processes_error"] = ErrorCode(data);
+  server["console_session"] = data.PickValueInArray({0u, 1u, 2u, 4294967295u});
   for (Json& session : server["sessions"]) {
     session["recheck_state"] = data.ConsumeIntegralInRange<uint32_t>(0, 12);
     session["recheck_error"] = ErrorCode(data);
@@ -177,6 +178,7 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "QUERY",
       "/PROCESSES",
       "/ENDPROCESS",
+      "/CONNECT",
       "WINWORD.EXE",
       "4120",
       "#0",

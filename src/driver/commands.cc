@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "actions/connect.h"
 #include "actions/end_process.h"
 #include "actions/message.h"
 #include "actions/session_action.h"
@@ -59,6 +60,7 @@ constexpr std::array kCommands = {
     Command{"/LOGONS", machine::LogonModeCommand},
     Command{"/PROCESSES", sessions::ProcessesCommand},
     Command{"/ENDPROCESS", actions::EndProcessCommand},
+    Command{"/CONNECT", actions::ConnectCommand},
 };
 
 }  // namespace

@@ -129,7 +129,8 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess".
+// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess",
+// then "/connect".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -148,6 +149,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   and /logons.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
+    "   /connect always acts on this server.",
     "",
     "/servertimeout seconds",
     "   How long each following /server waits for that server to answer,",
@@ -164,6 +166,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   Names the session with that id, wherever a username is taken:",
     "   /status, /message, /disconnect, /logoff, /logoffdisconnected,",
     "   /sessioninfo, /except, /processes and /endprocess. Example: /logoff #7",
+    "   /connect takes *me or #number only.",
     "",
     "/sessioninfo username",
     "/sessioninfo *all",
@@ -201,7 +204,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "/whatif",
     "   A rehearsal of the whole line, wherever /whatif stands: nothing is changed",
     "   on any server. Each message, disconnect, logoff, ended process, logon mode,",
-    "   reboot, shutdown or countdown the line would make is shown as",
+    "   reboot, shutdown, countdown or /connect the line would make is shown as",
     "   \"What if: ...\", with its Errorlevel. Listings, status, checks and /sleep",
     "   still run.",
     "",
@@ -230,6 +233,14 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "      Errorlevel 2: Last process ended.",
     "      Errorlevel 1: Last process not ended.",
     "",
+    "/connect *me",
+    "/connect #number",
+    "   Connects your own session, or that session of this server, to the console,",
+    "   so that its desktop stays unlocked when the remote client goes away.",
+    "   The remote client is disconnected. Only the sessions of your own user.",
+    "      Errorlevel 2: Connected, or already at the console.",
+    "      Errorlevel 1: Error while connecting, or no session at the console.",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -238,7 +249,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 26 + 12 + 7 + 8 + 17);
+static_assert(std::size(kAfterTempDirectory) == 14 + 16 + 5 + 27 + 12 + 7 + 8 + 17 + 8);
 
 }  // namespace
 

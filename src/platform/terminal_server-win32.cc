@@ -173,6 +173,8 @@ using WTSEnumerateProcessesExWFunction = BOOL(WINAPI*)(HANDLE server, DWORD* lev
 // The first argument is the enumeration WTS_TYPE_CLASS.
 using WTSFreeMemoryExWFunction = BOOL(WINAPI*)(int type_class, PVOID memory, ULONG count);
 using WTSTerminateProcessFunction = decltype(&::WTSTerminateProcess);
+using WTSGetActiveConsoleSessionIdFunction = decltype(&::WTSGetActiveConsoleSessionId);
+using WTSConnectSessionWFunction = decltype(&::WTSConnectSessionW);
 
 template <typename Function>
 Function FindFunction(HMODULE module, const char* name) {
@@ -579,6 +581,18 @@ class WindowsTerminalServer : public TerminalServer {
     }
   }
 
+  uint32_t WTSGetActiveConsoleSessionId() override {
+    if (wts_get_active_console_session_id_ == nullptr) return kNoConsoleSession;
+    return wts_get_active_console_session_id_();
+  }
+
+  bool WTSConnectSessionW(uint32_t logon_id, uint32_t target_logon_id, const char16_t* password,
+                          bool wait) override {
+    WTSConnectSessionWFunction function = wts_connect_session_.get();
+    if (function == nullptr) return Missing(wts_connect_session_);
+    return function(logon_id, target_logon_id, WideText(password), wait ? TRUE : FALSE) != FALSE;
+  }
+
   bool ProcessIdToSessionId(uint32_t process_id, uint32_t* session_id) override {
     if (process_id_to_session_id_ == nullptr) {
       ::SetLastError(ERROR_PROC_NOT_FOUND);
@@ -891,6 +905,12 @@ class WindowsTerminalServer : public TerminalServer {
   LateBound<SysAllocStringFunction> sys_alloc_string_;
   LateBound<SysFreeStringFunction> sys_free_string_;
   LateBound<VariantClearFunction> variant_clear_;
+  // Bound as ProcessIdToSessionId is: kernel32 is in every process, loaded
+  // from System32.
+  WTSGetActiveConsoleSessionIdFunction wts_get_active_console_session_id_ =
+      FindFunction<WTSGetActiveConsoleSessionIdFunction>(::GetModuleHandleA("kernel32.dll"),
+                                                         "WTSGetActiveConsoleSessionId");
+  LateBound<WTSConnectSessionWFunction> wts_connect_session_{wtsapi32_, "WTSConnectSessionW"};
 };
 
 }  // namespace

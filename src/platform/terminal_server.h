@@ -24,6 +24,8 @@ inline constexpr uint32_t kCurrentSession = 0xFFFFFFFF;
 inline constexpr uint32_t kAnySession = 0xFFFFFFFE;
 // WTS_TYPE_CLASS of WTSFreeMemoryExW for WTS_PROCESS_INFO_EXW records.
 inline constexpr uint32_t kWtsTypeProcessInfoLevel1 = 1;
+// WTSGetActiveConsoleSessionId: no session is attached to the console.
+inline constexpr uint32_t kNoConsoleSession = 0xFFFFFFFF;
 
 // Terminal Services information classes.
 inline constexpr uint32_t kWtsUserName = 5;
@@ -201,6 +203,16 @@ class TerminalServer {
   // the handle does. 0 when the handle could not be made (GetLastError).
   virtual uintptr_t WTSOpenServerA(const char* server_name) = 0;
   virtual void WTSCloseServer(uintptr_t server) = 0;
+
+  // kernel32 WTSGetActiveConsoleSessionId, bound at run time: the session
+  // attached to the physical console; kNoConsoleSession when none is, and
+  // when the function is missing.
+  virtual uint32_t WTSGetActiveConsoleSessionId() = 0;
+  // wtsapi32 WTSConnectSessionW, bound at run time: session `logon_id` goes
+  // to the terminal of `target_logon_id`, which is disconnected. Always on
+  // this server; `password` is never null ("" for the caller's own sessions).
+  virtual bool WTSConnectSessionW(uint32_t logon_id, uint32_t target_logon_id,
+                                  const char16_t* password, bool wait) = 0;
 
   // kernel32 ProcessIdToSessionId, bound at run time: false when the
   // function is missing or fails.

@@ -87,39 +87,21 @@ bool Selected(State& state, const ScanOptions& options, const LookedUpSession& s
 
 // Whether the session was handed on (it matched).
 bool VisitSession(State& state, const ScanOptions& options, const WtsSessionInfo& record) {
-  platform::TerminalServer& server = state.Server;
-  const uintptr_t handle = state.TargetServer.handle();
-  NameBuffers names(server);
-  uint32_t user_bytes = 0;
-  uint32_t domain_bytes = 0;
-  // The W answers hold the names as the server does; a legacy ANSI code
-  // page would turn the A answers into "????".
-  bool found =
-      server.WTSQuerySessionInformationW(handle, record.SessionId, platform::kWtsUserName,
-                                         names.user.address(), &user_bytes) &&
-      server.WTSQuerySessionInformationW(handle, record.SessionId, platform::kWtsDomainName,
-                                         names.domain.address(), &domain_bytes);
-  if (!found) {
-    LogFailure(state, options.lookup_failure_tag, server.GetLastError());
-    return false;
-  }
-  const std::u16string_view wide_user = WideName(names.user.get());
-  const std::u16string_view wide_domain = WideName(names.domain.get());
-  const std::string user = state.System.Utf16ToAnsi(wide_user);
-  const std::string domain = state.System.Utf16ToAnsi(wide_domain);
-  const LookedUpSession session{record,       user,      domain,     user_bytes,
-                                domain_bytes, wide_user, wide_domain};
-  if (state.Log) {
-    std::u16string line = u"Domain\\User: " + WideSessionName(session);
-    if (options.state_in_user_line) {
-      line += u' ';
-      line += state.System.AnsiToUtf16(platform::SessionStateNames[record.State]);
-    }
-    state.LogInfo(line);
-  }
-  const bool selected = Selected(state, options, session);
-  if (selected) options.on_match(session);
-  names.Free();
+  bool selected = false;
+  const bool found = WithSessionNames(
+      state, state.TargetServer.handle(), record, [&](const LookedUpSession& session) {
+        if (state.Log) {
+          std::u16string line = u"Domain\\User: " + WideSessionName(session);
+          if (options.state_in_user_line) {
+            line += u' ';
+            line += state.System.AnsiToUtf16(platform::SessionStateNames[record.State]);
+          }
+          state.LogInfo(line);
+        }
+        selected = Selected(state, options, session);
+        if (selected) options.on_match(session);
+      });
+  if (!found) LogFailure(state, options.lookup_failure_tag, state.Server.GetLastError());
   return selected;
 }
 
@@ -132,6 +114,30 @@ void NoteNoMatch(State& state, const ScanOptions& options) {
 }
 
 }  // namespace
+
+bool WithSessionNames(State& state, uintptr_t server_handle, const WtsSessionInfo& record,
+                      const std::function<void(const LookedUpSession&)>& use) {
+  platform::TerminalServer& server = state.Server;
+  NameBuffers names(server);
+  uint32_t user_bytes = 0;
+  uint32_t domain_bytes = 0;
+  // The W answers hold the names as the server does; a legacy ANSI code
+  // page would turn the A answers into "????".
+  if (!server.WTSQuerySessionInformationW(server_handle, record.SessionId, platform::kWtsUserName,
+                                          names.user.address(), &user_bytes) ||
+      !server.WTSQuerySessionInformationW(server_handle, record.SessionId,
+                                          platform::kWtsDomainName, names.domain.address(),
+                                          &domain_bytes)) {
+    return false;
+  }
+  const std::u16string_view wide_user = WideName(names.user.get());
+  const std::u16string_view wide_domain = WideName(names.domain.get());
+  const std::string user = state.System.Utf16ToAnsi(wide_user);
+  const std::string domain = state.System.Utf16ToAnsi(wide_domain);
+  use(LookedUpSession{record, user, domain, user_bytes, domain_bytes, wide_user, wide_domain});
+  names.Free();
+  return true;
+}
 
 std::string SessionName(const LookedUpSession& session) {
   std::string name;

@@ -70,6 +70,12 @@ struct ScanOptions {
 
 void RunSessionScan(State& state, const ScanOptions& options);
 
+// Looks up user and domain of the session `record` of that server and hands
+// the looked-up session to `use`, then frees both answers. False, with the
+// error in GetLastError, when a look-up fails.
+bool WithSessionNames(State& state, uintptr_t server_handle, const platform::WtsSessionInfo& record,
+                      const std::function<void(const LookedUpSession&)>& use);
+
 // Domain + "\" + User, also when either is empty.
 std::string SessionName(const LookedUpSession& session);
 std::u16string WideSessionName(const LookedUpSession& session);

@@ -338,7 +338,8 @@ bool DescriptionReader::key(std::string& name) {
        "logon_mode_error",
        "logon_mode_write_error",
        "enumerate_processes_error",
-       "ansi_code_page"},
+       "ansi_code_page",
+       "console_session"},
       // kToken
       {"thread", "process", "shutdown_privilege"},
       // kTokenEntry
@@ -367,7 +368,8 @@ bool DescriptionReader::key(std::string& name) {
        "client_name",
        "client_address",
        "info_error",
-       "processes"},
+       "processes",
+       "connect_error"},
       // kServers: any name
       {},
       // kServer
@@ -509,6 +511,7 @@ bool DescriptionReader::RootValue(const Scalar& value) {
     if (server_.ansi_code_page == 65001 || server_.ansi_code_page == 1252) return true;
     return Fail("\"ansi_code_page\" must be 65001 or 1252");
   }
+  if (key_ == "console_session") return Unsigned(value, &server_.console_session);
   if (key_ == "current_time") return ClockValue(value, &server_.current_time);
   if (key_ == "logon_mode_error") return Unsigned(value, &server_.logon_mode.error);
   if (key_ == "logon_mode_write_error") return Unsigned(value, &server_.logon_mode.write_error);
@@ -573,6 +576,7 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "domain_error") return Unsigned(value, &session.domain_error);
   if (key_ == "send_error") return Unsigned(value, &session.send_error);
   if (key_ == "disconnect_error") return Unsigned(value, &session.disconnect_error);
+  if (key_ == "connect_error") return Unsigned(value, &session.connect_error);
   return Unsigned(value, &session.logoff_error);
 }
 

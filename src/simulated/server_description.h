@@ -64,6 +64,8 @@ struct SimulatedSession {
   std::array<uint8_t, 16> client_address{};
   uint32_t info_error = 0;
   std::vector<SimulatedProcess> processes;
+  // Nonzero: WTSConnectSessionW with this session as LogonId fails with it.
+  uint32_t connect_error = 0;
 };
 
 // A server's logon mode (Win32_TerminalServiceSetting) and the failures of
@@ -135,6 +137,9 @@ struct ServerDescription {
   // characters that it lacks are lost as on a server with that legacy code
   // page.
   uint32_t ansi_code_page = 65001;
+  // What WTSGetActiveConsoleSessionId answers; 0xFFFFFFFF: no session is
+  // attached to the console.
+  uint32_t console_session = 1;
 };
 
 // Whether two names are equal without regard to ASCII letter case.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/file_time.h"
+#include "platform/session_states.h"
 #include "platform/system.h"
 #include "simulated/server_description.h"
 
@@ -407,6 +408,41 @@ class SimulatedServer : public TerminalServer {
     OpenedHandle* opened = Opened(server);
     if (opened != nullptr) opened->open = false;
     Finish(entry, opened != nullptr ? 0 : kErrorInvalidHandle);
+  }
+
+  uint32_t WTSGetActiveConsoleSessionId() override {
+    std::lock_guard lock(mutex_);
+    return server_.console_session;
+  }
+
+  // On this server only. After a success the session is Active at the
+  // target's terminal, the target is Disconnected, and a session connected
+  // to the console's terminal is the console session from then on.
+  bool WTSConnectSessionW(uint32_t logon_id, uint32_t target_logon_id, const char16_t* password,
+                          bool wait) override {
+    JournalEntry entry = Call("WTSConnectSessionW");
+    entry["session"] = logon_id;
+    entry["target"] = target_logon_id;
+    if (entry.active()) entry["password"] = Utf16ToUtf8(password != nullptr ? password : u"");
+    entry["wait"] = wait;
+    if (!server_.terminal_services) return Finish(entry, kErrorCallNotImplemented);
+    const auto with_id = [this](uint32_t id) {
+      auto found = std::find_if(server_.sessions.begin(), server_.sessions.end(),
+                                [id](const SimulatedSession& session) { return session.id == id; });
+      return found == server_.sessions.end() ? nullptr : &*found;
+    };
+    SimulatedSession* session = with_id(logon_id);
+    if (session == nullptr) return Finish(entry, kErrorNoSuchSession);
+    if (session->connect_error != 0) return Finish(entry, session->connect_error);
+    if (SimulatedSession* target = with_id(target_logon_id);
+        target != nullptr && target != session) {
+      target->state = kStateDisconnected;
+      target->recheck_state.reset();
+    }
+    session->state = kStateActive;
+    session->recheck_state.reset();
+    if (target_logon_id == server_.console_session) server_.console_session = logon_id;
+    return Finish(entry, 0);
   }
 
   bool ProcessIdToSessionId(uint32_t, uint32_t* session_id) override {

@@ -38,12 +38,12 @@ TEST(Driver, HelpAnywhereWinsAndRunsNothing) {
        at = run.out.find("\r\n", at + 2)) {
     ++lines;
   }
-  // The 134 lines, the 15 of "/server" and "/logoffdisconnected", the 5 of
-  // "/servertimeout", the 26 of "#number", "/sessioninfo", "/csv",
+  // The 134 lines, the 16 of "/server" and "/logoffdisconnected", the 5 of
+  // "/servertimeout", the 27 of "#number", "/sessioninfo", "/csv",
   // "/idleminutes" and "/except", the 12 of the countdown commands, the 7
-  // of "/whatif", the 8 of "/logons" and the 17 of "/processes" and
-  // "/endprocess".
-  EXPECT_EQ(lines, 134u + 15u + 5u + 26u + 12u + 7u + 8u + 17u);
+  // of "/whatif", the 8 of "/logons", the 17 of "/processes" and
+  // "/endprocess" and the 8 of "/connect".
+  EXPECT_EQ(lines, 134u + 16u + 5u + 27u + 12u + 7u + 8u + 17u + 8u);
   EXPECT_NE(run.out.find("\r\n   Current value: /var/tmp/\r\n\r\n/sleep X-seconds"),
             std::string::npos);
   EXPECT_EQ(run.out.find('\n', 0), run.out.find("\r\n") + 1);

@@ -38,6 +38,10 @@ class MockTerminalServer : public platform::TerminalServer {
 
   MOCK_METHOD(uintptr_t, WTSOpenServerA, (const char* server_name), (override));
   MOCK_METHOD(void, WTSCloseServer, (uintptr_t server), (override));
+  MOCK_METHOD(uint32_t, WTSGetActiveConsoleSessionId, (), (override));
+  MOCK_METHOD(bool, WTSConnectSessionW,
+              (uint32_t logon_id, uint32_t target_logon_id, const char16_t* password, bool wait),
+              (override));
 
   MOCK_METHOD(bool, ProcessIdToSessionId, (uint32_t process_id, uint32_t* session_id), (override));
   MOCK_METHOD(bool, GetComputerNameExW, (uint32_t name_type, char16_t* buffer, uint32_t* size),

@@ -188,6 +188,17 @@ void TerminalServerChecks(System& system) {
   Check(found && session != 0xFFFFFFFF,
         "ProcessIdToSessionId is found in kernel32: session " + std::to_string(session));
 
+  // Wine attaches its one session to the console.
+  const uint32_t console = api.WTSGetActiveConsoleSessionId();
+  Check(console == session,
+        "WTSGetActiveConsoleSessionId is found in kernel32: session " + std::to_string(console));
+  // Harmless: there is no session 4242 to connect.
+  const bool connected = api.WTSConnectSessionW(4242, console, u"", true);
+  const uint32_t connect_error = connected ? 0 : api.GetLastError();
+  Check(connected || connect_error != kErrorProcNotFound, "WTSConnectSessionW is bound");
+  std::printf("note: WTSConnectSessionW(4242) answers %d, error %u\n", connected ? 1 : 0,
+              connect_error);
+
   char name[1024] = {};
   uint32_t size = sizeof name;
   Check(api.GetUserNameA(name, &size) && name == system.AccountName() &&

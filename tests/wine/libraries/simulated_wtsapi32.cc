@@ -152,6 +152,16 @@ VOID WINAPI WTSCloseServer(HANDLE server) {
   if (TerminalServer* simulated = Server()) simulated->WTSCloseServer(ServerNumber(server));
 }
 
+// WTSGetActiveConsoleSessionId stays Wine's own (kernel32).
+WINBOOL WINAPI WTSConnectSessionW(ULONG logon_id, ULONG target_logon_id, PWSTR password,
+                                  WINBOOL wait) {
+  TerminalServer* simulated = Server();
+  if (simulated == nullptr) return Unusable();
+  return Result(*simulated, simulated->WTSConnectSessionW(
+                                logon_id, target_logon_id,
+                                reinterpret_cast<const char16_t*>(password), wait != FALSE));
+}
+
 // The records carry the simulated owners' SIDs: quillmarsh.exe names them
 // with Wine's own LookupAccountSidW, which knows the well-known accounts only.
 WINBOOL WINAPI WTSEnumerateProcessesExW(HANDLE server, DWORD* level, DWORD session_id,
