@@ -48,8 +48,12 @@ if /i "%~1"=="/WHATIF" (
 )
 set "NAME=%~1"
 if "%NAME:~0,1%"=="/" goto :slashed
-if "%NAME:~0,1%"=="@" for /f "usebackq eol=; tokens=1" %%S in ("%NAME:~1%") do call :slashed_in_file %%S
+if not "%NAME:~0,1%"=="@" goto :keep
+rem (A missing file is reported once, when its names are read.)
+if not exist "%NAME:~1%" goto :keep
+for /f "usebackq eol=; tokens=1" %%S in ("%NAME:~1%") do call :slashed_in_file %%S
 if defined SLASHED goto :slashed
+:keep
 set "ARGS=%ARGS% %1"
 shift
 goto :scan
