@@ -4,7 +4,7 @@ rem drain-and-restart.cmd - restart servers of a farm without cutting anybody
 rem off in the middle of their work.
 rem
 rem   drain-and-restart.cmd TS01 TS02 TS03
-rem   drain-and-restart.cmd /WHATIF TS01 TS02 TS03
+rem   drain-and-restart.cmd TS01 TS02 TS03 /WHATIF
 rem
 rem For each server, one after the other:
 rem   1. new logons stop until the server restarts (/LOGONS DRAINUNTILRESTART);
@@ -14,15 +14,25 @@ rem   3. it waits until no session is active, at most WAIT_MINUTES minutes;
 rem   4. the disconnected sessions are logged off;
 rem   5. the server restarts by itself after GRACE_MINUTES minutes (/REBOOTIN),
 rem      which also ends the drain: logons are allowed again after the restart.
-rem A server that does not answer ("Server Not OK") or cannot be drained is
-rem left alone. When a server refuses the restart, its logons are enabled
-rem again, so that it does not stay drained.
+rem A server that does not answer ("Server Not OK"), refuses this account
+rem (Access is denied [5]) or cannot be drained is left alone. When a server
+rem refuses the restart, its logons are enabled again, so that it does not
+rem stay drained. A step that got no answer in time may still be carried out
+rem by the server: it is never undone (a restart that may still come keeps
+rem the drain), and the server is reported so that you check it yourself.
 rem
-rem With /WHATIF first, nothing is changed: every quillmarsh step is a
-rem rehearsal that shows what it would do, and nobody is waited for.
+rem With /WHATIF anywhere among the arguments, nothing is changed: every
+rem quillmarsh step is a rehearsal that shows what it would do, each line
+rem says what would happen, and nobody is waited for.
 rem Run it as an account that is an administrator of the servers.
-rem Exit code: 0 every server restarts, 1 a server failed, 2 usage, 4 a server
-rem was not reached (4 wins over 1).
+rem Exit code, the first that applies:
+rem   2 usage (no server, or a server name that begins with "/"; nothing was
+rem     asked)
+rem   6 a step got no answer in time: its outcome is unknown
+rem   4 a server was not reached
+rem   5 a server refused this account
+rem   1 a server failed a step
+rem   0 every server restarts
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -37,26 +47,41 @@ set GRACE_MINUTES=5
 set "WHATIF="
 rem Where the output of the steps goes: nowhere, or the console in a rehearsal.
 set "QUIET=>nul"
+rem /WHATIF may stand anywhere; every other argument is a server, and none
+rem begins with "/" (a forgotten name, a switch of another program).
+set "SERVERS="
+:scan
+if "%~1"=="" goto :scanned
 if /i "%~1"=="/WHATIF" (
   set "WHATIF=/WHATIF"
   set "QUIET="
   shift
+  goto :scan
 )
-if "%~1"=="" (
-  echo Usage: %~nx0 [/WHATIF] server [server ...]
-  exit /b 2
+set "ARG=%~1"
+if "%ARG:~0,1%"=="/" (
+  echo %~nx0: "%ARG%" is not a server name: a server name does not begin with "/".
+  goto :usage
 )
+set "SERVERS=%SERVERS% %1"
+shift
+goto :scan
+:scanned
+if not defined SERVERS goto :usage
 
 set RESULT=0
 set "UNREACHED="
-:next
-if "%~1"=="" goto :done
-call :server %1
-shift
-goto :next
-:done
+set "DENIED="
+set "UNKNOWN="
+for %%S in (%SERVERS%) do call :server %%S
+if defined UNKNOWN exit /b 6
 if defined UNREACHED exit /b 4
+if defined DENIED exit /b 5
 exit /b %RESULT%
+
+:usage
+echo Usage: %~nx0 [/WHATIF] server [server ...]
+exit /b 2
 
 :server
 rem 0. /SERVER asks the server for its sessions at once; one that does not
@@ -71,21 +96,34 @@ for /f "usebackq delims=" %%L in ("%OUT%") do (
 )
 del "%OUT%" 2>nul
 if not defined NOT_OK goto :answered
+rem    A reason that ends in [5] is a refusal of this account.
+if "%REASON:~-3%"=="[5]" goto :not_let_in
 echo %1: does not answer: %REASON%; left alone.
 set UNREACHED=yes
 goto :eof
+:not_let_in
+echo %1: refused this account: %REASON%; left alone.
+set DENIED=yes
+goto :eof
 :answered
 rem 1. Errorlevel 2: drained (or would be); 1: refused, the reason is the
-rem    last line of the output.
+rem    last line of the output; 3: no answer in time, the server may still
+rem    drain: it is left as it is.
 rem    (No block around the reason: it may hold a parenthesis.)
 call :ask %1 /LOGONS DRAINUNTILRESTART
 if "%ASKED%"=="2" goto :drained
+if "%ASKED%"=="3" goto :drain_unknown
 echo %1: could not be drained: %LAST%; left alone.
 set RESULT=1
 goto :eof
+:drain_unknown
+echo %1: no answer in time: new logons may stop until the restart; left alone, check that server.
+set UNKNOWN=yes
+goto :eof
 :drained
 if defined WHATIF echo %LAST%
-echo %1: new logons stopped until the restart.
+if defined WHATIF echo %1: new logons would stop until the restart.
+if not defined WHATIF echo %1: new logons stopped until the restart.
 
 rem 2. The message boxes close by themselves after ten minutes.
 "%QM%" /LOGFILE %WHATIF% /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts for maintenance within %WAIT_MINUTES% minutes. New logons are stopped: please save your work and log off." %QUIET%
@@ -107,18 +145,37 @@ rem 4. Those who left without logging off.
 "%QM%" /LOGFILE %WHATIF% /SERVER %1 /LOGOFFDISCONNECTED *ALL %QUIET%
 
 rem 5. The restart prints its own word when the server accepted it, a
-rem    "What if:" line in a rehearsal, and the reason when it was refused.
+rem    "What if:" line in a rehearsal, and the reason when it was refused;
+rem    given up on at the time limit, "Outcome unknown: ..." after it. A
+rem    restart that may still come keeps the drain.
 call :ask %1 /REBOOTIN %GRACE_MINUTES% "This server restarts in %GRACE_MINUTES% minutes for maintenance."
 if "%LAST%"=="/REBOOTIN" goto :restarting
 if "%LAST:~0,8%"=="What if:" goto :restarting
+if "%LAST:~0,17%"=="Outcome unknown: " goto :restart_unknown
 echo %1: the restart was refused: %LAST%
 set RESULT=1
-"%QM%" /LOGFILE %WHATIF% /SERVER %1 /LOGONS ENABLE %QUIET%
-echo %1: logons enabled again.
+call :ask %1 /LOGONS ENABLE
+if "%ASKED%"=="3" goto :enable_unknown
+if not "%ASKED%"=="2" goto :enable_refused
+if defined WHATIF echo %LAST%
+if defined WHATIF echo %1: logons would be enabled again.
+if not defined WHATIF echo %1: logons enabled again.
+goto :eof
+:enable_refused
+echo %1: logons could not be enabled again: %LAST%
+goto :eof
+:enable_unknown
+echo %1: no answer in time: logons may be enabled again; check that server.
+set UNKNOWN=yes
+goto :eof
+:restart_unknown
+echo %1: no answer in time: the restart may still come; logons left drained, check that server.
+set UNKNOWN=yes
 goto :eof
 :restarting
 if defined WHATIF echo %LAST%
-echo %1: restarts in %GRACE_MINUTES% minutes.
+if defined WHATIF echo %1: would restart in %GRACE_MINUTES% minutes.
+if not defined WHATIF echo %1: restarts in %GRACE_MINUTES% minutes.
 goto :eof
 
 :ask

@@ -3,7 +3,7 @@ rem ---------------------------------------------------------------------------
 rem end-app-before-update.cmd - before an application update: ends every
 rem running copy of the application in the users' sessions on each server.
 rem
-rem   end-app-before-update.cmd [/WHATIF] IMAGE SERVER [SERVER ...]
+rem   end-app-before-update.cmd IMAGE SERVER [SERVER ...] [/WHATIF]
 rem   end-app-before-update.cmd winword.exe TS01 TS02 TS03
 rem
 rem IMAGE is the program's file name (winword.exe), in any letter case, with
@@ -12,11 +12,14 @@ rem owns is ended (/ENDPROCESS IMAGE *ALL). A copy that belongs to another
 rem account (SYSTEM, a service) is left alone and noted in the log, and the
 rem session this script runs in is never touched. Unsaved work in the ended
 rem copies is lost: warn the users first (/MESSAGE) and give them time.
-rem With /WHATIF first, nothing is ended: each server shows what would be.
+rem With /WHATIF anywhere among the arguments, nothing is ended: each server
+rem shows what would be.
 rem
 rem A server that does not answer, or refuses to end a copy, is reported; the
 rem other servers go on. Exit code: 0 every server did it, 1 a server failed,
-rem 2 usage, 4 a server was not reached ("Server Not OK"; 4 wins over 1).
+rem 2 usage (also for an argument that begins with "/", such as a forgotten
+rem server name before a switch; nothing was asked), 4 a server was not
+rem reached ("Server Not OK"; 4 wins over 1).
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -25,9 +28,30 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
+rem /WHATIF may stand anywhere; the other arguments keep their order, and
+rem none begins with "/" (a forgotten name, a switch of another program).
 set "WHATIF="
-if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
-if defined WHATIF shift
+set "ARGS="
+:scan
+if "%~1"=="" goto :scanned
+if /i "%~1"=="/WHATIF" (
+  set "WHATIF=/WHATIF"
+  shift
+  goto :scan
+)
+set "ARG=%~1"
+if "%ARG:~0,1%"=="/" (
+  echo %~nx0: "%ARG%" is not a server name: a server name does not begin with "/".
+  goto :usage
+)
+set "ARGS=%ARGS% %1"
+shift
+goto :scan
+:scanned
+call :main %ARGS%
+exit /b %ERRORLEVEL%
+
+:main
 set "IMAGE=%~1"
 if "%IMAGE%"=="" goto :usage
 if "%~2"=="" goto :usage

@@ -18,11 +18,14 @@ rem     Format-Table server, user, client_name, disconnect_time, idle_seconds
 rem
 rem Listing needs no special rights. Any number of servers: they are asked
 rem 40 at a time (each takes two of the 100 commands of a run).
-rem A server that does not answer adds no row and is reported with its
-rem reason ("Server Not OK", which the program writes to standard error
-rem after /CSV).
-rem Exit code: 0 every server written, 2 no server given, 4 a server was not
-rem reached (the file holds the others).
+rem A server that does not answer, or refuses this account, adds no row and
+rem is reported with its reason ("Server Not OK", which the program writes to
+rem standard error after /CSV). /WHATIF, anywhere, is passed on: a listing
+rem changes nothing, so the report is the same.
+rem Exit code: 0 every server written, 2 usage (no server given, or a server
+rem name that begins with "/", in the arguments or the file; nothing was
+rem asked), 4 a server was not reached, 5 a server refused this account
+rem (Access is denied [5]; 4 wins over 5); the file holds the others.
 rem ---------------------------------------------------------------------------
 setlocal EnableExtensions
 
@@ -30,10 +33,46 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
-if "%~1"=="" (
-  echo Usage: %~nx0 server [server ...]   or   %~nx0 @file-of-server-names
-  exit /b 2
+rem /WHATIF may stand anywhere. No server name begins with "/" (a forgotten
+rem name, a switch of another program): such a name is refused before any
+rem server is asked, in a file of names too.
+set "WHATIF="
+set "ARGS="
+set "SLASHED="
+:scan
+if "%~1"=="" goto :scanned
+if /i "%~1"=="/WHATIF" (
+  set "WHATIF=/WHATIF"
+  shift
+  goto :scan
 )
+set "NAME=%~1"
+if "%NAME:~0,1%"=="/" goto :slashed
+if not "%NAME:~0,1%"=="@" goto :keep
+rem (A missing file is reported once, when its names are read.)
+if not exist "%NAME:~1%" goto :keep
+for /f "usebackq eol=; tokens=1" %%S in ("%NAME:~1%") do call :slashed_in_file %%S
+if defined SLASHED goto :slashed
+:keep
+set "ARGS=%ARGS% %1"
+shift
+goto :scan
+:slashed_in_file
+set "IN_FILE=%~1"
+if "%IN_FILE:~0,1%"=="/" set "SLASHED=%IN_FILE%"
+goto :eof
+:slashed
+if defined SLASHED set "NAME=%SLASHED%"
+echo %~nx0: "%NAME%" is not a server name: a server name does not begin with "/".
+:usage
+echo Usage: %~nx0 server [server ...]   or   %~nx0 @file-of-server-names
+exit /b 2
+:scanned
+if not defined ARGS goto :usage
+call :main %ARGS%
+exit /b %ERRORLEVEL%
+
+:main
 
 rem Today's date: PowerShell where there is one, then wmic, then %DATE%
 rem (whose form depends on the regional settings).
@@ -54,6 +93,7 @@ rem that does not answer adds no row. Each run's rows go to the end of the
 rem report; only the first heading is kept.
 set COUNT=0
 set NOT_OK=0
+set DENIED=0
 set "COMMANDS="
 set IN_RUN=0
 :next
@@ -71,10 +111,11 @@ if %COUNT% EQU 0 (
   echo No server names found.
   exit /b 2
 )
-set /a WRITTEN=COUNT-NOT_OK
+set /a WRITTEN=COUNT-NOT_OK-DENIED
 echo %WRITTEN% of %COUNT% server(s) written to %REPORT%.
 echo Open it in PowerShell: Import-Csv .\%REPORT% ^| Format-Table
 if %NOT_OK% GTR 0 exit /b 4
+if %DENIED% GTR 0 exit /b 5
 exit /b 0
 
 rem One argument, in NAME: a server name, or @ and a file of them.
@@ -97,11 +138,12 @@ goto :eof
 rem One run for the servers gathered in COMMANDS.
 :run
 if not defined COMMANDS goto :eof
-"%QM%" /CSV %COMMANDS% > "%PART%" 2> "%ERRORS%"
+"%QM%" %WHATIF% /CSV %COMMANDS% > "%PART%" 2> "%ERRORS%"
 set "COMMANDS="
 set IN_RUN=0
 rem What went to standard error: "Server Not OK: name", its reason.
 type "%ERRORS%"
+set "FAILED="
 for /f "usebackq delims=" %%L in ("%ERRORS%") do (
   set "LINE=%%L"
   call :error_line
@@ -117,6 +159,20 @@ rem a line break could bring.
 for /f "usebackq skip=1 delims=" %%L in ("%PART%") do >> "%REPORT%" echo.%%L
 goto :eof
 
+rem One line of it, in LINE; FAILED the server of the line before, whose
+rem reason this line may be. A reason that ends in [5] is a refusal of this
+rem account, any other a server that does not answer.
 :error_line
-if "%LINE:~0,15%"=="Server Not OK: " set /a NOT_OK+=1
+if defined FAILED goto :reason_line
+if "%LINE:~0,15%"=="Server Not OK: " set "FAILED=%LINE:~15%"
+goto :eof
+:reason_line
+if "%LINE:~-3%"=="[5]" (
+  echo %FAILED%: refused this account; no rows.
+  set /a DENIED+=1
+) else (
+  echo %FAILED%: does not answer; no rows.
+  set /a NOT_OK+=1
+)
+set "FAILED="
 goto :eof

@@ -9,8 +9,8 @@ rem another session keeps that one.
 rem
 rem   logoff-disconnected.cmd [/WHATIF]
 rem
-rem /WHATIF rehearses it: each logoff is shown as "What if: Logoff DOMAIN\user
-rem #id on SERVER" and nobody is logged off.
+rem /WHATIF, anywhere among the arguments, rehearses it: each logoff is shown
+rem as "What if: Logoff DOMAIN\user #id on SERVER" and nobody is logged off.
 rem
 rem Run it as a member of Administrators (logging off other users' sessions
 rem needs that right), by hand or from the Task Scheduler.
@@ -32,7 +32,7 @@ if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
 set "WHATIF="
-if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
+for %%A in (%*) do if /i "%%~A"=="/WHATIF" set "WHATIF=/WHATIF"
 
 rem /LOGOFFDISCONNECTED *ALL logs off every session of a user in the state
 rem Disconnected and prints one line per session: "Logoff OK: DOMAIN\user",

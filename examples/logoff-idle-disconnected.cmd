@@ -6,11 +6,13 @@ rem accounts listed below.
 rem
 rem Usage:  logoff-idle-disconnected.cmd [/WHATIF] [/MINUTES n] [server ...]
 rem         logoff-idle-disconnected.cmd [/WHATIF] server minutes
-rem         /WHATIF   a rehearsal: each logoff is shown as "What if: Logoff
-rem                   DOMAIN\user #id on SERVER" and nobody is logged off
+rem         /WHATIF   a rehearsal, anywhere among the arguments: each logoff
+rem                   is shown as "What if: Logoff DOMAIN\user #id on SERVER"
+rem                   and nobody is logged off
 rem         /MINUTES  default 120; a session disconnected for at least this
 rem                   long is logged off
 rem         server    default: this server (.); the servers one after the other
+rem                   (a name that begins with "/" is a wrong argument)
 rem         minutes   the older form: a number after the servers is the minutes
 rem                   (a computer name is never all digits)
 rem
@@ -22,6 +24,8 @@ rem Run it as a member of Administrators, by hand or from the Task Scheduler.
 rem Exit code, the first that applies:
 rem   3 a wrong argument (nobody was logged off)
 rem   4 a server was not reached ("Server Not OK"; the others were done)
+rem   5 a server refused this account ("Server Not OK", Access is denied [5];
+rem     the others were done)
 rem   1 a logoff failed
 rem   2 every logoff (or, with /WHATIF, every rehearsed one) worked
 rem   0 nothing to do
@@ -36,9 +40,24 @@ set "QM=%~dp0quillmarsh.exe"
 if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
+rem /WHATIF may stand anywhere; the other arguments keep their order.
 set "WHATIF="
-if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
-if defined WHATIF shift
+set "ARGS="
+:scan
+if "%~1"=="" goto :scanned
+if /i "%~1"=="/WHATIF" (
+  set "WHATIF=/WHATIF"
+  shift
+  goto :scan
+)
+set "ARGS=%ARGS% %1"
+shift
+goto :scan
+:scanned
+call :main %ARGS%
+exit /b %ERRORLEVEL%
+
+:main
 set "MINUTES=120"
 set "MINUTES_GIVEN="
 if /i not "%~1"=="/MINUTES" goto :servers
@@ -66,6 +85,12 @@ set "MINUTES_GIVEN=yes"
 shift
 goto :next_argument
 :server_argument
+rem A name that begins with "/" is a forgotten name or a misplaced switch.
+set "ARG=%~1"
+if "%ARG:~0,1%"=="/" (
+  echo %~nx0: "%ARG%" is not a server name: a server name does not begin with "/".
+  exit /b 3
+)
 set "SERVERS=%SERVERS% %1"
 shift
 goto :next_argument
@@ -74,11 +99,13 @@ goto :next_argument
 if not defined SERVERS set "SERVERS=."
 set "WRONG="
 set "UNREACHED="
+set "DENIED="
 set "FAILED="
 set "DONE="
 for %%S in (%SERVERS%) do call :server %%S
 if defined WRONG exit /b 3
 if defined UNREACHED exit /b 4
+if defined DENIED exit /b 5
 if defined FAILED exit /b 1
 if defined DONE exit /b 2
 exit /b 0
@@ -91,6 +118,8 @@ rem before the logoff, so a typo never logs off everybody.
 set "OUT=%TEMP%\quillmarsh-idle-%RANDOM%.txt"
 "%QM%" /LOGFILE %WHATIF% /SERVER %1 /IDLEMINUTES %MINUTES% %EXCEPT% /LOGOFFDISCONNECTED *ALL > "%OUT%"
 set "HERE="
+set "NOT_OK="
+set "REASON="
 for /f "usebackq delims=" %%L in ("%OUT%") do (
   echo %%L
   set "LINE=%%L"
@@ -98,6 +127,7 @@ for /f "usebackq delims=" %%L in ("%OUT%") do (
 )
 del "%OUT%" 2>nul
 if defined WRONG goto :eof
+if defined NOT_OK goto :not_reached
 if defined HERE goto :eof
 if "%~1"=="." (
   echo No session has been disconnected for %MINUTES% minutes.
@@ -106,12 +136,25 @@ if "%~1"=="." (
 )
 goto :eof
 
+rem The server in %1 failed its check, with REASON: a reason that ends in
+rem [5] is a refusal of this account, any other a server that does not answer.
+:not_reached
+if "%REASON:~-3%"=="[5]" goto :not_let_in
+echo %1: does not answer; left out.
+set UNREACHED=yes
+goto :eof
+:not_let_in
+echo %1: refused this account; left out.
+set DENIED=yes
+goto :eof
+
 rem One line of the output, in LINE. HERE: something was said about a
-rem session of this server, or the server was not reached.
+rem session of this server. NOT_OK: the server was not reached, REASON the
+rem line after "Server Not OK: name".
 :result
+if defined NOT_OK if not defined REASON set "REASON=%LINE%"
 if "%LINE:~0,14%"=="Wrong or unkno" set WRONG=yes
-if "%LINE:~0,15%"=="Server Not OK: " set UNREACHED=yes
-if "%LINE:~0,15%"=="Server Not OK: " set HERE=yes
+if "%LINE:~0,15%"=="Server Not OK: " set NOT_OK=yes
 if "%LINE:~0,11%"=="Logoff OK: " set DONE=yes
 if "%LINE:~0,11%"=="Logoff OK: " set HERE=yes
 if "%LINE:~0,16%"=="What if: Logoff " set DONE=yes

@@ -14,8 +14,9 @@ rem last one wins. /LOGFILE keeps a log in %TEMP%\quillmarsh.utf8.log.
 rem
 rem   nightly-reboot.cmd [/WHATIF]
 rem
-rem /WHATIF rehearses it: the same steps and waits, with every message, logoff
-rem and the reboot shown as a line "What if: ..." instead of being done.
+rem /WHATIF, anywhere among the arguments, rehearses it: the same steps and
+rem waits, with every message, logoff and the reboot shown as a line "What
+rem if: ..." instead of being done.
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -25,7 +26,7 @@ if not exist "%QM%" set "QM=%~dp0..\quillmarsh.exe"
 if not exist "%QM%" set "QM=quillmarsh.exe"
 
 set "WHATIF="
-if /i "%~1"=="/WHATIF" set "WHATIF=/WHATIF"
+for %%A in (%*) do if /i "%%~A"=="/WHATIF" set "WHATIF=/WHATIF"
 
 rem Minutes of warning before the logoff.
 set WARN_MINUTES=15
@@ -40,10 +41,7 @@ rem    commands after it). *ALL is every session with somebody at the screen.
 "%QM%" /LOGFILE %WHATIF% /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts in about %WARN_MINUTES% minutes for maintenance. Please save your work and log off."
 rem    Errorlevel 2: the last message was delivered; 1: the last one failed;
 rem    0: nobody was there to warn.
-if %ERRORLEVEL% EQU 0 (
-  echo Nobody is logged on: restarting without waiting.
-  goto logoff
-)
+if %ERRORLEVEL% EQU 0 goto nobody
 if %ERRORLEVEL% EQU 1 echo At least one warning could not be delivered.
 
 rem 2. Wait: /SLEEP X R sleeps X seconds plus a random 0 to R-1 seconds,
@@ -53,6 +51,11 @@ set /a WAIT_SECONDS=%WARN_MINUTES% * 60 - 60
 
 rem 3. A last warning that stays for 55 seconds, then the last minute.
 "%QM%" %WHATIF% /MESSAGETIMEOUT 55 /MESSAGE *ALL "Last warning: this server restarts in one minute." /SLEEP 60
+goto logoff
+
+:nobody
+if defined WHATIF echo Nobody is logged on: it would restart without waiting.
+if not defined WHATIF echo Nobody is logged on: restarting without waiting.
 
 :logoff
 rem 4. Log off every session (a forced logoff: unsaved work is lost). The
@@ -60,8 +63,11 @@ rem    session that runs this batch file is never logged off by *ALL.
 "%QM%" /LOGFILE %WHATIF% /LOGOFF *ALL
 rem    Errorlevel 2: the last logoff worked; 1: the last one was refused (the
 rem    lines printed above name each session); 0: no session was left.
-if %ERRORLEVEL% EQU 1 echo Some sessions could not be logged off; restarting anyway.
+if %ERRORLEVEL% NEQ 1 goto reboot
+if defined WHATIF echo Some sessions could not be logged off; it would restart anyway.
+if not defined WHATIF echo Some sessions could not be logged off; restarting anyway.
 
+:reboot
 rem 5. Give the logoffs a moment, then restart. /REBOOT does not change the
 rem    Errorlevel: it prints "/REBOOT" when Windows accepted the request, and
 rem    the reason underneath when Windows refused it.

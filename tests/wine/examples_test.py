@@ -116,6 +116,15 @@ def run_in_console(command, env, cwd, timeout=300):
     return code, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", output).replace(b"\r\r\n", b"\r\n")
 
 
+def slow_limit(name, old, new):
+    """The text of the example `name` with `old` replaced by `new`: a
+    "/SERVERTIMEOUT 1" put in front of a step, so that a slow server's answer
+    to it is given up on."""
+    text = (EXAMPLES / name).read_text()
+    assert old in text, old
+    return text.replace(old, new)
+
+
 def calls(journal, name):
     return [entry for entry in journal if entry["call"] == name]
 
@@ -293,14 +302,24 @@ def check_farm_nightly_reboot(example):
         and [e["ok"] for e in calls(journal, "InitiateShutdownA")] == [False, True] and code == 1
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"], farm())
     yield "exit code 0 when every server restarts", code == 0
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "TS02"],
+                                            farm(TS02={"enumerate_error": 5}))
+    yield "a server that refuses this account is told from one that does not answer, exit code 5", \
+        "TS02: refused this account, left out: Access is denied [5]\n" in console \
+        and on_servers(journal, "WTSLogoffSession") == [("TS01", 0), ("TS01", 3), ("TS01", 4)] \
+        and [e["machine"] for e in calls(journal, "InitiateShutdownA")] == ["TS01"] and code == 5
     code, console, journal, _ = example.run("farm-nightly-reboot.cmd", [], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
-    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["/WHATIF", "TS01", "ts03"],
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "/REBOOT"], farm())
+    yield "a server name that begins with \"/\": usage and exit code 2, nothing asked", \
+        code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("farm-nightly-reboot.cmd", ["TS01", "/WHATIF", "ts03"],
                                             farm())
-    yield "/WHATIF: no changing call, each step shown, the dead server still reported", \
+    yield "/WHATIF anywhere: no changing call, each step shown, the dead server still reported", \
         not changing_calls(journal) and console.count("What if: Message CORP\\alice #3 on TS01\n") \
         == 2 and console.count("What if: Logoff ") == 3 and "What if: /REBOOT on TS01\n" in console \
-        and "TS01: restarting." not in console and "ts03: does not answer" in console and code == 4
+        and "TS01: would restart.\n" in console and "TS01: restarting." not in console \
+        and "ts03: does not answer" in console and code == 4
 
 
 def check_farm_maintenance(example):
@@ -324,6 +343,12 @@ def check_farm_maintenance(example):
     yield "a refused countdown is reported and its server warned of nothing, exit code 1", \
         "TS01: the restart was refused: Access is denied [5]" in console \
         and on_servers(journal, "WTSSendMessageW") == [("TS02", 2)] and code == 1
+    code, console, journal, _ = example.run("farm-maintenance.cmd", ["restart", "30", "TS01", "TS02"],
+                                            farm(TS02={"enumerate_error": 5}))
+    yield "a server that refuses this account is told from one that does not answer, exit code 5", \
+        "TS02: refused this account: Access is denied [5]\nTS02: the request was accepted all " \
+        "the same; nobody on it was told.\n" in console \
+        and on_servers(journal, "WTSSendMessageW") == [("TS01", 3)] and code == 5
     for minutes in ("30min", "0", "14401", "030", ""):
         code, console, journal, _ = example.run("farm-maintenance.cmd",
                                                 ["restart", minutes, "TS01"], farm())
@@ -344,14 +369,29 @@ def check_farm_maintenance(example):
         "TS01: the countdown could not be cancelled: Unable to abort the system shutdown " \
         "because no shutdown was in progress [1116]" in console \
         and not calls(journal, "WTSSendMessageW") and code == 1
+    # The cancellation given up on at the limit may still be made: its users
+    # are told nothing either way.
+    code, console, journal, _ = example.run(
+        "farm-maintenance.cmd", ["abort", "TS01"], farm(TS01={"delay_ms": 1500}),
+        text=slow_limit("farm-maintenance.cmd", '"%QM%" /LOGFILE %WHATIF% /SERVER',
+                        '"%QM%" /LOGFILE %WHATIF% /SERVERTIMEOUT 1 /SERVER'))
+    yield "a cancellation without an answer in time: nobody is told, exit code 6", \
+        "TS01: no answer in time: the countdown may or may not be cancelled. Nobody on it was " \
+        "told; check that server.\n" in console and not calls(journal, "WTSSendMessageW") \
+        and code == 6
     code, console, journal, _ = example.run("farm-maintenance.cmd", ["restart", "30"], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
     code, console, journal, _ = example.run("farm-maintenance.cmd",
-                                            ["/WHATIF", "restart", "30", "TS01"], farm())
-    yield "/WHATIF restart: no changing call, the countdown and the message shown", \
+                                            ["restart", "30", "TS01", "/LOGOFF"], farm())
+    yield "a server name that begins with \"/\": usage and exit code 2, nothing asked", \
+        code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("farm-maintenance.cmd",
+                                            ["restart", "30", "TS02", "/WHATIF"], farm())
+    yield "/WHATIF last: no changing call, the countdown and the message shown", \
         not changing_calls(journal) and code == 0 \
-        and f"What if: Restart in 30 minutes on TS01: {text}\n" in console \
-        and "What if: Message CORP\\alice #3 on TS01\n" in console
+        and f"What if: Restart in 30 minutes on TS02: {text}\n" in console \
+        and "What if: Message CORP\\carol #2 on TS02\n" in console \
+        and "TS02: would restart in 30 minutes.\n" in console
     code, console, journal, _ = example.run("farm-maintenance.cmd", ["/WHATIF", "abort", "TS01"],
                                             farm())
     yield "/WHATIF abort: no changing call, the cancellation and the message shown", \
@@ -394,6 +434,21 @@ def check_drain_and_restart(example):
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01"],
                                             farm(TS01={"logon_mode_write_error": 5}))
     yield "a server that cannot be drained: exit code 1", code == 1
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01"],
+                                            farm(TS01={"enumerate_error": 5}))
+    yield "a server that refuses this account is left alone, exit code 5", \
+        "TS01: refused this account: Access is denied [5]; left alone.\n" in console \
+        and not calls(journal, "Win32_TerminalServiceSetting.Get") and code == 5
+
+    # The restart given up on at the limit may still come: the drain stays.
+    code, console, journal, _ = example.run(
+        "drain-and-restart.cmd", ["TS02"], farm(TS02={"sessions": [], "delay_ms": 1100}),
+        text=slow_limit("drain-and-restart.cmd", "call :ask %1 /REBOOTIN",
+                        "call :ask %1 /SERVERTIMEOUT 1 /SERVER %1 /REBOOTIN"))
+    yield "a restart without an answer in time keeps the drain, exit code 6", \
+        "TS02: no answer in time: the restart may still come; logons left drained, check that " \
+        "server.\n" in console and [(e["drain"], e["logons"]) for e in \
+        calls(journal, "Win32_TerminalServiceSetting.Put")] == [(1, 0)] and code == 6
 
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS02"],
                                             farm(TS02=dict(quiet, shutdown_error=5)))
@@ -402,14 +457,19 @@ def check_drain_and_restart(example):
         and [(e["drain"], e["logons"]) for e in calls(journal, "Win32_TerminalServiceSetting.Put")] \
         == [(1, 0), (0, 0)] and "TS02: logons enabled again." in console and code == 1
 
-    code, console, journal, _ = example.run("drain-and-restart.cmd", ["/WHATIF", "TS01"], farm())
-    yield "/WHATIF first is passed on: the setting is read, not written, nobody is waited for", \
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "/WHATIF"], farm())
+    yield "/WHATIF last is passed on: the setting is read, not written, nobody is waited for", \
         "What if: Logons DRAINUNTILRESTART on TS01" in console \
+        and "TS01: new logons would stop until the restart.\n" in console \
+        and "TS01: would restart in 5 minutes.\n" in console \
         and len(calls(journal, "Win32_TerminalServiceSetting.Get")) == 1 \
         and not calls(journal, "Win32_TerminalServiceSetting.Put") \
         and not calls(journal, "Sleep") and not changing_calls(journal) and code == 0
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["/WHATIF"], farm())
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "/REBOOT"], farm())
+    yield "a server name that begins with \"/\": usage and exit code 2, nothing asked", \
+        code == 2 and "Usage:" in console and not journal
 
 
 def check_end_app_before_update(example):
@@ -434,12 +494,16 @@ def check_end_app_before_update(example):
                                             ["winword.exe", "TS01", "TS02"], server)
     yield "a refusal on servers that all answer: exit code 1", code == 1
     code, console, journal, _ = example.run("end-app-before-update.cmd",
-                                            ["/whatif", "WINWORD.EXE", "TS02"], server)
-    yield "passes /WHATIF on: ends nothing and shows what would be, exit code 0", \
+                                            ["WINWORD.EXE", "/whatif", "TS02"], server)
+    yield "passes /WHATIF on from anywhere: ends nothing and shows what would be, exit code 0", \
         not changing_calls(journal) and code == 0 and console == \
         "What if: EndProcess CORP\\carol winword.exe 202 on TS02\nTS02: 1 would be ended.\n"
     code, console, journal, _ = example.run("end-app-before-update.cmd", [], server)
     yield "no image name: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+    code, console, journal, _ = example.run("end-app-before-update.cmd",
+                                            ["winword.exe", "TS01", "/ENDPROCESS"], server)
+    yield "a server name that begins with \"/\": usage and exit code 2, nothing asked", \
+        code == 2 and "Usage:" in console and not journal
 
 
 def check_wait_until_inactive(example):
@@ -546,8 +610,18 @@ def check_idle_report(example):
     code, console, journal, files = example.run(
         "idle-report.cmd", ["TS01", "TS02"], {"servers": farm_servers})
     yield "exit code 0 when every server answers", code == 0 and "2 of 2 server(s)" in console
+    code, console, journal, files = example.run(
+        "idle-report.cmd", ["TS01", "TS02"],
+        {"servers": dict(farm_servers, TS02={"enumerate_error": 5})})
+    yield "a server that refuses this account is told from one that does not answer, exit code 5", \
+        "TS02: refused this account; no rows.\n" in console and "1 of 2 server(s)" in console \
+        and code == 5
     code, console, journal, files = example.run("idle-report.cmd", [], server)
     yield "no server: usage and exit code 2", code == 2 and "Usage:" in console and not journal
+    code, console, journal, files = example.run("idle-report.cmd", ["TS01", "@servers.txt"],
+                                                server, extra_files={"servers.txt": "/SERVER\n"})
+    yield "a server name that begins with \"/\", in a file too: usage and exit code 2", \
+        code == 2 and "Usage:" in console and not journal
 
 
 def check_logoff_idle_disconnected(example):
@@ -574,6 +648,10 @@ def check_logoff_idle_disconnected(example):
     code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
                                             ["/MINUTES", "60", ".", "1000"], server)
     yield "minutes given twice log nobody off, exit code 3", code == 3 and not journal
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
+                                            [".", "/MINUTES", "60"], server)
+    yield "a server name that begins with \"/\" logs nobody off, exit code 3", \
+        code == 3 and not journal
 
     farm_server = dict(server, servers={"TS02": {"current_time": "2026-12-08T09:30:00Z",
                                                  "sessions": [
@@ -585,10 +663,17 @@ def check_logoff_idle_disconnected(example):
     code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
                                             [".", "TS99", "TS02"], farm_server)
     yield "several servers: each one done, the dead one reported, exit code 4", \
-        code == 4 and on_servers(journal, "WTSLogoffSession") == [(".", 4), (".", 8), ("TS02", 5)]
+        code == 4 and on_servers(journal, "WTSLogoffSession") == [(".", 4), (".", 8), ("TS02", 5)] \
+        and "TS99: does not answer; left out.\n" in console
+    farm_server["servers"]["TS03"] = {"enumerate_error": 5}
+    code, console, journal, _ = example.run("logoff-idle-disconnected.cmd", ["TS03", "TS02"],
+                                            farm_server)
+    yield "a server that refuses this account is told apart, the others done, exit code 5", \
+        code == 5 and "TS03: refused this account; left out.\n" in console \
+        and on_servers(journal, "WTSLogoffSession") == [("TS02", 5)]
     code, console, journal, _ = example.run("logoff-idle-disconnected.cmd",
-                                            ["/WHATIF", ".", "TS02"], farm_server)
-    yield "/WHATIF: no changing call, each logoff shown, exit code 2", \
+                                            [".", "TS02", "/WHATIF"], farm_server)
+    yield "/WHATIF last: no changing call, each logoff shown, exit code 2", \
         not changing_calls(journal) and code == 2 \
         and "What if: Logoff CORP\\bob #4 on TS01\n" in console \
         and "What if: Logoff CORP\\dave #5 on TS02\n" in console
