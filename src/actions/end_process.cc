@@ -38,10 +38,31 @@ class ProcessEnder {
     const std::optional<std::u16string>& owner = owners_.Of(record.pUserSid);
     const std::string owner_name = owner ? state_.System.Utf16ToAnsi(*owner) : "-";
     if (!OwnedBySessionUser(owner_name, session)) {
-      state_.LogInfo("Not ended, owner " + owner_name + ": " + what);
+      // Standard error as well: a batch file can tell the copies left
+      // running, and standard output stays as it always was.
+      const std::string kept = "Not ended, owner " + owner_name + ": " + what;
+      state_.LogInfo(kept);
+      state_.System.WriteStderr(kept + "\r\n");
       return;
     }
     const std::string line = session.domain + "\\" + session.user + " " + what;
+    // Windows reuses a pid as soon as its process has ended, and the owner
+    // look-ups and earlier ends take time: the process is ended only when
+    // the server still lists the very same one right now. One that has gone
+    // meanwhile was not tried, and leaves the Errorlevel as it was.
+    uint32_t error = 0;
+    const sessions::Relisted relisted = sessions::ListAgain(state_, record, &error);
+    if (relisted == sessions::Relisted::kChanged) {
+      const std::string changed = "Not ended, changed since the listing: " + what;
+      state_.LogInfo(changed);
+      state_.PrintLine(changed);
+      return;
+    }
+    if (relisted == sessions::Relisted::kFailed) {
+      state_.ReportRefusal("EndProcess Not OK: " + line, error);
+      state_.ErrorLevel = 1;
+      return;
+    }
     if (state_.WhatIf) {
       ReportWhatIf(state_, "EndProcess " + line + " on " + TargetServerName(state_));
       state_.ErrorLevel = 2;

@@ -1,13 +1,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/program.h"
 #include "mock_terminal_server.h"
 #include "sessions/session_listing.h"
+#include "sessions/session_processes.h"
 #include "sessions/session_scan.h"
 #include "test_support.h"
 
@@ -202,6 +206,28 @@ TEST(Sessions, AnUnexpectedFailureStillClosesTheServer) {
   CapturingSystem system;
   RunProgram({"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS"}, server, system);
   EXPECT_EQ(system.err, "quillmarsh: unexpected failure: lost\n");
+}
+
+// An owner look-up that runs past "/SERVERTIMEOUT" leaves the owner
+// unknown, and the command asks for no other owner after it.
+TEST(ProcessOwners, ALookUpPastTheServerTimeoutIsUnknownAndTheLastAsked) {
+  auto server = std::make_shared<testing::NiceMock<MockTerminalServer>>();
+  EXPECT_CALL(*server, LookupAccountOwner(testing::_, testing::_))
+      .Times(1)
+      .WillOnce([](const char16_t*, void*) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        return std::optional<std::u16string>(u"CORP\\bob");
+      });
+  CapturingSystem system;
+  State state({"quillmarsh"}, server, system);
+  state.ServerTimeoutSeconds = 1;
+  sessions::ProcessOwners owners(state);
+  uint8_t first[12] = {1, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+  uint8_t second[12] = {1, 1, 0, 0, 0, 0, 0, 5, 22, 0, 0, 0};
+  EXPECT_FALSE(owners.Of(first).has_value());
+  EXPECT_FALSE(owners.Of(second).has_value());
+  // The abandoned look-up ends before the mock is checked.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
 }
 
 }  // namespace
