@@ -52,6 +52,7 @@ class ProcessEnder {
     // meanwhile was not tried, and leaves the Errorlevel as it was.
     uint32_t error = 0;
     const sessions::Relisted relisted = sessions::ListAgain(state_, record, &error);
+    if (state_.SessionEnded) return;
     if (relisted == sessions::Relisted::kChanged) {
       const std::string changed = "Not ended, changed since the listing: " + what;
       state_.LogInfo(changed);
