@@ -9,8 +9,9 @@ rem
 rem IMAGE is the program's file name (winword.exe), in any letter case, with
 rem no wildcards. On each server every copy of it that a session's own user
 rem owns is ended (/ENDPROCESS IMAGE *ALL). A copy that belongs to another
-rem account (SYSTEM, a service) is left alone and noted in the log, and the
-rem session this script runs in is never touched. Unsaved work in the ended
+rem account (SYSTEM, a service) is left alone and counted ("SERVER: N left
+rem running"; the log names each), and the session this script runs in is
+rem never touched. Unsaved work in the ended
 rem copies is lost: warn the users first (/MESSAGE) and give them time.
 rem With /WHATIF anywhere among the arguments, nothing is ended: each server
 rem shows what would be.
@@ -75,7 +76,14 @@ exit /b 2
 
 :end_on
 set "OUT=%TEMP%\quillmarsh-end-app-%RANDOM%.txt"
-"%QM%" /LOGFILE %WHATIF% /SERVER %1 /ENDPROCESS "%IMAGE%" *ALL > "%OUT%"
+set "ERR=%OUT%.err"
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /ENDPROCESS "%IMAGE%" *ALL > "%OUT%" 2> "%ERR%"
+rem Standard error names each copy left to its owner: "Not ended, owner ...".
+set KEPT=0
+for /f "usebackq tokens=1-3 delims=, " %%A in ("%ERR%") do (
+  if "%%A %%B %%C"=="Not ended owner" set /a KEPT+=1
+)
+del "%ERR%" 2>nul
 set ENDED=0
 set REFUSED=0
 set "DOWN="
@@ -99,6 +107,7 @@ del "%OUT%" 2>nul
 if defined DOWN goto :down
 if defined WHATIF echo %1: %ENDED% would be ended.
 if not defined WHATIF echo %1: %ENDED% ended.
+if not %KEPT%==0 echo %1: %KEPT% left running: another account owns them.
 if %REFUSED%==0 goto :eof
 echo %1: %REFUSED% could not be ended: %REASON%
 set RESULT=1

@@ -30,6 +30,7 @@ class ProcessEnder {
     if (name_.pid ? *name_.pid != record.ProcessId : !state_.SameName(wide_image, name_.image)) {
       return;
     }
+    found_ = true;
     const std::string pid = std::to_string(record.ProcessId);
     DualText what{state_.System.Utf16ToAnsi(wide_image) + " " + pid, std::u16string(wide_image)};
     what.wide += u' ';
@@ -47,11 +48,32 @@ class ProcessEnder {
       text.append(u": ");
       text.append(what.wide);
       state_.LogInfo(text);
+      // Standard error as well: a batch file can tell the copies left
+      // running, and standard output stays as it always was.
+      state_.System.WriteStderr(state_.System.Utf16ToAnsi(text) + "\r\n");
       return;
     }
     const DualText line = DualText{session.domain + "\\" + session.user,
                                    session.wide_domain + u"\\" + session.wide_user} +
                           state_.Dual(" ") + what;
+    // Windows reuses a pid as soon as its process has ended, and the owner
+    // look-ups and earlier ends take time: the process is ended only when
+    // the server still lists the very same one right now. One that has gone
+    // meanwhile was not tried, and leaves the Errorlevel as it was.
+    uint32_t error = 0;
+    const sessions::Relisted relisted = sessions::ListAgain(state_, record, &error);
+    if (state_.SessionEnded) return;
+    if (relisted == sessions::Relisted::kChanged) {
+      const DualText changed = state_.Dual("Not ended, changed since the listing: ") + what;
+      state_.LogInfo(changed);
+      state_.PrintLine(changed);
+      return;
+    }
+    if (relisted == sessions::Relisted::kFailed) {
+      state_.ReportRefusal(state_.Dual("EndProcess Not OK: ") + line, error);
+      state_.ErrorLevel = 1;
+      return;
+    }
     if (state_.WhatIf) {
       ReportWhatIf(state_, state_.Dual("EndProcess ") + line +
                                state_.Dual(" on " + TargetServerName(state_)));
@@ -62,10 +84,14 @@ class ProcessEnder {
       state_.PrintLine(state_.Dual("EndProcess OK: ") + line);
       state_.ErrorLevel = 2;
     } else {
-      state_.ReportRefusal(state_.Dual("EndProcess Not OK: ") + line, state_.Server.GetLastError());
+      const uint32_t refusal = state_.Server.GetLastError();
+      state_.ReportRefusal(state_.Dual("EndProcess Not OK: ") + line, refusal);
       state_.ErrorLevel = 1;
     }
   }
+
+  // Whether any process of the sessions had the image name or id.
+  bool found() const { return found_; }
 
  private:
   // "DOMAIN\user" with the session's domain and user; a session without a
@@ -80,6 +106,7 @@ class ProcessEnder {
   State& state_;
   sessions::ProcessOwners owners_;
   ProcessName name_;
+  bool found_ = false;
 };
 
 // The operand at `offset` after the command word, trimmed; stops the run
@@ -116,17 +143,25 @@ void EndProcessCommand(State& state) {
     options.target = wide_target;
     options.enumeration_failure_tag = "Error 9a";
     options.lookup_failure_tag = "Error 9b";
+    options.target_index = state.ArgIndex + 2;
     options.on_match = [&state, &matched](const sessions::LookedUpSession& session) {
       if (sessions::IdleLongEnough(state, session)) matched.push_back(sessions::CopyMatch(session));
     };
     sessions::RunSessionScan(state, options);
     if (!matched.empty()) {
-      ProcessName name{ParseDecimalInRange(*process, 0, 0xFFFFFFFF), wide_process};
-      ProcessEnder ender(state, std::move(name));
-      sessions::VisitSessionProcesses(
+      const std::optional<uint32_t> pid = ParseDecimalInRange(*process, 0, 0xFFFFFFFF);
+      ProcessEnder ender(state, ProcessName{pid, wide_process});
+      const bool listed = sessions::VisitSessionProcesses(
           state, matched, "Error 9c",
           [&ender](const platform::WtsProcessInfoEx& record,
                    const sessions::MatchedSession& session) { ender.Visit(record, session); });
+      // A name that ends nothing, such as "notepad" for "notepad.exe", must
+      // not pass silently.
+      if (listed && !ender.found()) {
+        std::string what = "no process of the matched sessions has it";
+        if (!pid && process->find('.') == std::string::npos) what += " (an image name ends in .exe)";
+        state.NoteAt(state.ArgIndex + 1, what);
+      }
     }
   }
   state.ArgIndex += 3;

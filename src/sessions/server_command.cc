@@ -45,9 +45,19 @@ void ServerCommand(State& state) {
     // This machine by any of its names is the local server, so that the
     // own session stays known and protected.
     const bool this_machine = name != "." && NamesThisMachine(state.Server, state.System, name);
+    // Another alias, an address or a farm name of this machine shows when
+    // the server gives this machine's NetBIOS name for itself.
+    const std::u16string own_name = ComputerNameUtf16(state.Server, platform::kComputerNameNetBios);
     const uint32_t error = state.TargetServer.Switch(
-        this_machine ? "." : name, std::chrono::seconds(state.ServerTimeoutSeconds));
-    if (error != 0) ReportUnreachable(state, "Server Not OK: " + std::string(name), error);
+        this_machine ? "." : name, std::chrono::seconds(state.ServerTimeoutSeconds),
+        state.System.AnsiToUtf16(name), [&state, &own_name](std::u16string_view answered) {
+          return !own_name.empty() && state.System.EqualIgnoringCase(answered, own_name);
+        });
+    if (error != 0) {
+      ReportUnreachable(state, "Server Not OK: " + std::string(name), error);
+    } else if (!this_machine && name != "." && !state.TargetServer.remote()) {
+      state.LogInfo("Server is this machine: " + std::string(name));
+    }
   }
   state.ArgIndex += 2;
 }

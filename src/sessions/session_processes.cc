@@ -1,6 +1,8 @@
 #include "sessions/session_processes.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "state/error_text.h"
 
@@ -28,6 +30,14 @@ class ProcessRecords {
   platform::WtsProcessInfoEx* records_ = nullptr;
   uint32_t count_ = 0;
 };
+
+// A SID's bytes: 8 and 4 for each sub-authority, whose count is the second
+// byte; empty for none.
+std::string SidBytes(const void* sid) {
+  if (sid == nullptr) return {};
+  const auto* bytes = static_cast<const char*>(sid);
+  return std::string(bytes, 8 + 4 * static_cast<size_t>(static_cast<uint8_t>(bytes[1])));
+}
 
 }  // namespace
 
@@ -61,24 +71,55 @@ bool VisitSessionProcesses(
   return true;
 }
 
+Relisted ListAgain(State& state, const platform::WtsProcessInfoEx& record, uint32_t* error) {
+  ProcessRecords records(state.Server);
+  uint32_t level = 1;
+  if (!state.Server.WTSEnumerateProcessesExW(state.TargetServer.handle(), &level,
+                                             platform::kAnySession, records.address(),
+                                             records.count())) {
+    *error = FailureCode(state.Server.GetLastError());
+    return Relisted::kFailed;
+  }
+  if (level != 1 || records.get() == nullptr) return Relisted::kChanged;
+  for (uint32_t i = 0; i < *records.count(); ++i) {
+    const platform::WtsProcessInfoEx& now = records.get()[i];
+    if (now.ProcessId != record.ProcessId) continue;
+    const bool same = now.SessionId == record.SessionId && ImageName(now) == ImageName(record) &&
+                      SidBytes(now.pUserSid) == SidBytes(record.pUserSid);
+    return same ? Relisted::kUnchanged : Relisted::kChanged;
+  }
+  return Relisted::kChanged;
+}
+
 ProcessOwners::ProcessOwners(State& state)
     : state_(state), server_name_(state.TargetMachineName()) {}
 
 const std::optional<std::u16string>& ProcessOwners::Of(void* sid) {
   static const std::optional<std::u16string> kNone;
   if (sid == nullptr) return kNone;
-  // A SID is 8 bytes and 4 for each sub-authority, whose count is its
-  // second byte.
-  const auto* bytes = static_cast<const char*>(sid);
-  std::string key(bytes, 8 + 4 * static_cast<size_t>(static_cast<uint8_t>(bytes[1])));
+  std::string key = SidBytes(sid);
   auto found = known_.find(key);
-  if (found == known_.end()) {
-    found = known_
-                .emplace(std::move(key),
-                         state_.Server.LookupAccountOwner(MachineOrNull(server_name_), sid))
-                .first;
+  if (found != known_.end()) return found->second;
+  std::optional<std::u16string> owner;
+  if (!gave_up_) {
+    // The worker writes into a copy it shares and reads its own copy of the
+    // SID: at the limit the look-up is given up on and may still answer.
+    auto answer = std::make_shared<std::optional<std::u16string>>();
+    const TimeLimitedResult result = state_.CallWithinServerTimeout(
+        [machine = server_name_, bytes = key, answer](platform::TerminalServer& server) {
+          *answer =
+              server.LookupAccountOwner(MachineOrNull(machine), const_cast<char*>(bytes.data()));
+          return uint32_t{0};
+        });
+    if (result.abandoned) {
+      gave_up_ = true;
+      state_.LogError("Owner look-up gave up after " + std::to_string(state_.ServerTimeoutSeconds) +
+                      " s");
+    } else {
+      owner = std::move(*answer);
+    }
   }
-  return found->second;
+  return known_.emplace(std::move(key), std::move(owner)).first->second;
 }
 
 std::u16string_view ImageName(const platform::WtsProcessInfoEx& record) {

@@ -37,8 +37,25 @@ bool VisitSessionProcesses(
     State& state, const std::vector<MatchedSession>& sessions, std::string_view failure_tag,
     const std::function<void(const platform::WtsProcessInfoEx&, const MatchedSession&)>& visit);
 
+// What the server lists for a process id when asked again.
+enum class Relisted {
+  // The same pid in the same session, with the same image and owner's SID.
+  kUnchanged,
+  // Gone, or the pid belongs to another process now.
+  kChanged,
+  // The enumeration failed (see its error code).
+  kFailed,
+};
+
+// One more WTSEnumerateProcessesExW of the target server, right before a
+// process is ended: whether `record`, read from an earlier one, still
+// stands for the same process. The records are freed before it returns.
+Relisted ListAgain(State& state, const platform::WtsProcessInfoEx& record, uint32_t* error);
+
 // The accounts that own processes on the target server, as "DOMAIN\user";
-// nullopt for a process without a SID or a SID that does not resolve.
+// nullopt for a process without a SID or a SID that does not resolve. Each
+// look-up runs within "/SERVERTIMEOUT"; once one has run past it, the
+// others of the command are not asked for and do not resolve either.
 class ProcessOwners {
  public:
   explicit ProcessOwners(State& state);
@@ -47,6 +64,7 @@ class ProcessOwners {
  private:
   State& state_;
   std::u16string server_name_;
+  bool gave_up_ = false;
   // By the SID's bytes.
   std::map<std::string, std::optional<std::u16string>> known_;
 };

@@ -209,6 +209,7 @@ class DescriptionReader {
     kLogonMode,
     kProcesses,
     kProcess,
+    kReplacement,
   };
 
   bool Fail(std::string message) {
@@ -256,6 +257,8 @@ class DescriptionReader {
   bool SessionValue(const Scalar& value);
   bool RemoteServerValue(const Scalar& value);
   bool ProcessValue(const Scalar& value);
+  bool ReplacementValue(const Scalar& value);
+  bool OwnerValue(const Scalar& value, std::optional<std::string>* owner);
   // A state name of the state table, or a number.
   bool StateValue(const Scalar& value, uint32_t* target);
 
@@ -289,6 +292,9 @@ bool DescriptionReader::start_object(size_t) {
     session_list_->back().processes.emplace_back();
     process_has_pid_ = process_has_image_ = false;
     frames_.push_back(Frame::kProcess);
+  } else if (frame == Frame::kProcess && key_ == "replaced_by") {
+    session_list_->back().processes.back().replaced_by.emplace();
+    frames_.push_back(Frame::kReplacement);
   } else if (frame == Frame::kRoot && key_ == "token") {
     frames_.push_back(Frame::kToken);
   } else if (frame == Frame::kRoot && key_ == "current_session") {
@@ -375,14 +381,17 @@ bool DescriptionReader::key(std::string& name) {
       // kServer
       {"sessions", "enumerate_error", "shutdown_error", "abort_error", "shutdown_pending",
        "delay_ms", "current_time", "shutdown_in_progress", "logon_mode", "logon_mode_error",
-       "logon_mode_write_error", "logon_mode_delay_ms", "enumerate_processes_error"},
+       "logon_mode_write_error", "logon_mode_delay_ms", "enumerate_processes_error",
+       "computer_name"},
       // kLogonMode
       {"drain", "logons"},
       // kProcesses
       {},
       // kProcess
       {"pid", "image", "owner", "threads", "handles", "working_set", "peak_working_set", "pagefile",
-       "user_ms", "kernel_ms", "terminate_error"},
+       "user_ms", "kernel_ms", "terminate_error", "exits_after_listing", "replaced_by"},
+      // kReplacement
+      {"image", "owner", "session"},
   };
   static const char* kWhere[] = {"the server",
                                  "\"token\"",
@@ -395,7 +404,8 @@ bool DescriptionReader::key(std::string& name) {
                                  "another server",
                                  "\"logon_mode\"",
                                  "",
-                                 "a process"};
+                                 "a process",
+                                 "\"replaced_by\""};
   if (frames_.back() == Frame::kServers) {
     for (const SimulatedRemoteServer& other : server_.servers) {
       if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
@@ -486,6 +496,8 @@ bool DescriptionReader::Value(const Scalar& value) {
       return Fail("a process must be an object");
     case Frame::kProcess:
       return ProcessValue(value);
+    case Frame::kReplacement:
+      return ReplacementValue(value);
   }
   return false;
 }
@@ -607,6 +619,12 @@ bool DescriptionReader::RemoteServerValue(const Scalar& value) {
   if (key_ == "enumerate_processes_error") {
     return Unsigned(value, &remote.enumerate_processes_error);
   }
+  if (key_ == "computer_name") {
+    std::string name;
+    if (!Text(value, &name)) return false;
+    remote.computer_name = std::move(name);
+    return true;
+  }
   return Unsigned(value, &remote.delay_ms);
 }
 
@@ -620,16 +638,9 @@ bool DescriptionReader::ProcessValue(const Scalar& value) {
     process_has_image_ = true;
     return Text(value, &process.image);
   }
-  if (key_ == "owner") {
-    if (value.kind == Scalar::Kind::kNull) {
-      process.owner.reset();
-      return true;
-    }
-    std::string owner;
-    if (!Text(value, &owner)) return false;
-    process.owner = std::move(owner);
-    return true;
-  }
+  if (key_ == "owner") return OwnerValue(value, &process.owner);
+  if (key_ == "exits_after_listing") return Boolean(value, &process.exits_after_listing);
+  if (key_ == "replaced_by") return WrongType("an object");
   for (auto [name, field] : {std::pair{"threads", &SimulatedProcess::threads},
                              {"handles", &SimulatedProcess::handles},
                              {"working_set", &SimulatedProcess::working_set},
@@ -640,6 +651,27 @@ bool DescriptionReader::ProcessValue(const Scalar& value) {
     if (key_ == name) return Unsigned(value, &(process.*field));
   }
   return Unsigned(value, &process.terminate_error);
+}
+
+bool DescriptionReader::ReplacementValue(const Scalar& value) {
+  SimulatedProcess::Replacement& replacement = *session_list_->back().processes.back().replaced_by;
+  if (key_ == "image") return Text(value, &replacement.image);
+  if (key_ == "owner") return OwnerValue(value, &replacement.owner);
+  uint32_t session = 0;
+  if (!Unsigned(value, &session)) return false;
+  replacement.session = session;
+  return true;
+}
+
+bool DescriptionReader::OwnerValue(const Scalar& value, std::optional<std::string>* owner) {
+  if (value.kind == Scalar::Kind::kNull) {
+    owner->reset();
+    return true;
+  }
+  std::string text;
+  if (!Text(value, &text)) return false;
+  *owner = std::move(text);
+  return true;
 }
 
 bool DescriptionReader::TimeValue(const Scalar& value, int64_t* target) {

@@ -32,6 +32,17 @@ struct SimulatedProcess {
   uint32_t user_ms = 0;
   uint32_t kernel_ms = 0;
   uint32_t terminate_error = 0;
+  // Once an enumeration has listed it, the process is gone.
+  bool exits_after_listing = false;
+  // Once an enumeration has listed it, the process is gone and its pid
+  // belongs to this other process.
+  struct Replacement {
+    std::string image;
+    std::optional<std::string> owner;
+    // Absent: the session of the process it replaces.
+    std::optional<uint32_t> session;
+  };
+  std::optional<Replacement> replaced_by;
 };
 
 struct SimulatedSession {
@@ -98,6 +109,9 @@ struct SimulatedRemoteServer {
   std::optional<int64_t> current_time;
   SimulatedLogonMode logon_mode;
   uint32_t enumerate_processes_error = 0;
+  // What NetWkstaGetInfo for this server answers as its own name; absent:
+  // the name up to its first ".", upper-cased, at most 15 characters.
+  std::optional<std::string> computer_name;
 };
 
 struct ServerDescription {

@@ -37,6 +37,8 @@ constexpr uint32_t kRpcServerUnavailableHresult = 0x800706BA;
 constexpr uint32_t kNoneMapped = 1332;
 constexpr uint32_t kShutdownGraceOverride = 0x20;
 constexpr uint32_t kErrorBadArguments = 160;
+// NetWkstaGetInfo: a level it does not know.
+constexpr uint32_t kErrorInvalidLevel = 124;
 
 // Windows' own English texts for the codes this layer produces.
 const std::map<uint32_t, std::string>& MessageTexts() {
@@ -129,6 +131,9 @@ class SessionSet {
 
   // The processes WTSTerminateProcess has ended in this run.
   std::set<uint32_t>& ended_processes() { return ended_processes_; }
+  // The processes with `exits_after_listing` or `replaced_by` that an
+  // enumeration has listed: gone since.
+  std::set<uint32_t>& gone_processes() { return gone_processes_; }
 
   const SimulatedSession* Find(uint32_t session_id) {
     const std::vector<SimulatedSession>& sessions = *sessions_;
@@ -161,6 +166,7 @@ class SessionSet {
   bool unique_ids_ = false;
   size_t last_found_ = static_cast<size_t>(-1);
   std::set<uint32_t> ended_processes_;
+  std::set<uint32_t> gone_processes_;
 };
 
 // What a Terminal Services call reaches through its server handle: a
@@ -495,17 +501,29 @@ class SimulatedServer : public TerminalServer {
     return true;
   }
 
-  uint32_t NetWkstaGetInfo(const char16_t*, uint32_t level, WkstaInfo100** buffer) override {
-    if (!server_.netwksta_major || level != 100) return kErrorCallNotImplemented;
-    auto info = new WkstaInfo100{};
-    info->wki100_platform_id = 500;
-    info->wki100_ver_major = *server_.netwksta_major;
-    *buffer = info;
+  uint32_t NetWkstaGetInfo(const char16_t* server, uint32_t level, WkstaInfo100** buffer) override {
+    auto info = std::make_unique<WkstaBuffer>();
+    info->info.wki100_platform_id = 500;
+    if (server == nullptr) {
+      if (!server_.netwksta_major || level != 100) return kErrorCallNotImplemented;
+      info->info.wki100_ver_major = *server_.netwksta_major;
+      info->name = Utf8ToUtf16(*server_.computer_name);
+    } else {
+      const std::optional<size_t> remote = RemoteNamed(Utf16ToUtf8(server));
+      if (!remote) return kErrorBadNetPath;
+      DelayFor(remote);
+      if (level != 100) return kErrorInvalidLevel;
+      info->info.wki100_ver_major = 10;
+      info->name = Utf8ToUtf16(ComputerNameOf(server_.servers[*remote]));
+    }
+    info->info.wki100_computername = info->name.data();
+    *buffer = &info.release()->info;
     return 0;
   }
 
   uint32_t NetApiBufferFree(void* buffer) override {
-    delete static_cast<WkstaInfo100*>(buffer);
+    // The answer is the first member of its buffer.
+    delete reinterpret_cast<WkstaBuffer*>(buffer);
     return 0;
   }
 
@@ -727,25 +745,57 @@ class SimulatedServer : public TerminalServer {
     if (error != 0) return Finish(entry, error);
     auto buffer = std::make_unique<Buffer>();
     const std::set<uint32_t>& ended = target.sessions->ended_processes();
+    std::set<uint32_t>& gone = target.sessions->gone_processes();
+    const auto add = [this, &buffer](uint32_t in_session, uint32_t pid, const std::string& image,
+                                     const std::optional<std::string>& owner,
+                                     const SimulatedProcess* details) {
+      WtsProcessInfoEx record{};
+      record.SessionId = in_session;
+      record.ProcessId = pid;
+      record.pUserSid = owner ? owner_sids_.at(*owner).data() : nullptr;
+      if (details != nullptr) {
+        record.NumberOfThreads = details->threads;
+        record.HandleCount = details->handles;
+        record.PagefileUsage = details->pagefile;
+        record.PeakPagefileUsage = details->pagefile;
+        record.WorkingSetSize = details->working_set;
+        record.PeakWorkingSetSize = details->peak_working_set;
+        record.UserTime = int64_t{details->user_ms} * 10'000;
+        record.KernelTime = int64_t{details->kernel_ms} * 10'000;
+      }
+      buffer->processes.push_back(record);
+      buffer->images.push_back(Utf8ToUtf16(image));
+    };
+    // The processes that took the pid of one gone, by the session they are in.
+    std::multimap<uint32_t, std::pair<uint32_t, const SimulatedProcess::Replacement*>> replacements;
+    std::vector<uint32_t> listed_once;
     for (const SimulatedSession& session : target.sessions->sessions()) {
       for (const SimulatedProcess& process : session.processes) {
         if (ended.count(process.pid) != 0) continue;
-        WtsProcessInfoEx record{};
-        record.SessionId = session.id;
-        record.ProcessId = process.pid;
-        record.pUserSid = process.owner ? owner_sids_.at(*process.owner).data() : nullptr;
-        record.NumberOfThreads = process.threads;
-        record.HandleCount = process.handles;
-        record.PagefileUsage = process.pagefile;
-        record.PeakPagefileUsage = process.pagefile;
-        record.WorkingSetSize = process.working_set;
-        record.PeakWorkingSetSize = process.peak_working_set;
-        record.UserTime = int64_t{process.user_ms} * 10'000;
-        record.KernelTime = int64_t{process.kernel_ms} * 10'000;
-        buffer->processes.push_back(record);
-        buffer->images.push_back(Utf8ToUtf16(process.image));
+        if (gone.count(process.pid) != 0) {
+          if (process.replaced_by) {
+            replacements.emplace(process.replaced_by->session.value_or(session.id),
+                                 std::pair{process.pid, &*process.replaced_by});
+          }
+          continue;
+        }
+        if (process.exits_after_listing || process.replaced_by) listed_once.push_back(process.pid);
       }
     }
+    std::set<uint32_t> sessions_seen;
+    for (const SimulatedSession& session : target.sessions->sessions()) {
+      for (const SimulatedProcess& process : session.processes) {
+        if (ended.count(process.pid) != 0 || gone.count(process.pid) != 0) continue;
+        add(session.id, process.pid, process.image, process.owner, &process);
+      }
+      if (!sessions_seen.insert(session.id).second) continue;
+      const auto [first, last] = replacements.equal_range(session.id);
+      for (auto replacement = first; replacement != last; ++replacement) {
+        const auto [pid, process] = replacement->second;
+        add(session.id, pid, process->image, process->owner, nullptr);
+      }
+    }
+    gone.insert(listed_once.begin(), listed_once.end());
     *count = static_cast<uint32_t>(buffer->processes.size());
     for (size_t i = 0; i < buffer->processes.size(); ++i) {
       buffer->processes[i].pProcessName = buffer->images[i].data();
@@ -779,11 +829,15 @@ class SimulatedServer : public TerminalServer {
     if (target.error != 0) return Finish(entry, target.error);
     std::set<uint32_t>& ended = target.sessions->ended_processes();
     if (ended.count(process_id) == 0) {
+      const bool gone = target.sessions->gone_processes().count(process_id) != 0;
       for (const SimulatedSession& session : target.sessions->sessions()) {
         for (const SimulatedProcess& process : session.processes) {
           if (process.pid != process_id) continue;
-          if (process.terminate_error == 0) ended.insert(process_id);
-          return Finish(entry, process.terminate_error);
+          // A pid that another process took ends that one.
+          if (gone && !process.replaced_by) break;
+          const uint32_t error = gone ? 0 : process.terminate_error;
+          if (error == 0) ended.insert(process_id);
+          return Finish(entry, error);
         }
       }
     }
@@ -804,6 +858,27 @@ class SimulatedServer : public TerminalServer {
   }
 
  private:
+  // A NetWkstaGetInfo answer with the text it points at.
+  struct WkstaBuffer {
+    WkstaInfo100 info{};
+    std::u16string name;
+  };
+
+  // The NetBIOS name another server gives for itself.
+  static std::string ComputerNameOf(const SimulatedRemoteServer& remote) {
+    if (remote.computer_name) return *remote.computer_name;
+    std::string name = remote.name.substr(0, std::min<size_t>(remote.name.find('.'), 15));
+    for (char& c : name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return name;
+  }
+
+  // Whether another server is this machine under another name.
+  bool IsThisMachine(const SimulatedRemoteServer& remote) const {
+    return SameServerName(ComputerNameOf(remote), *server_.computer_name);
+  }
+
   struct Buffer {
     std::vector<WtsSessionInfo> records;
     std::vector<char> text;
@@ -823,21 +898,25 @@ class SimulatedServer : public TerminalServer {
         {"NT AUTHORITY\\LOCAL SERVICE", 19},
         {"NT AUTHORITY\\NETWORK SERVICE", 20},
     };
+    const auto assign = [this](const std::optional<std::string>& owner) {
+      if (!owner || owner_sids_.count(*owner) != 0) return;
+      std::vector<uint32_t> sub_authorities = {21, 2910, 1783, 5517,
+                                               1000 + static_cast<uint32_t>(owner_sids_.size())};
+      for (auto [name, rid] : kWellKnown) {
+        if (SameServerName(name, *owner)) sub_authorities = {rid};
+      }
+      std::vector<uint8_t> sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0,
+                                  5};
+      for (uint32_t part : sub_authorities) {
+        for (int shift = 0; shift < 32; shift += 8)
+          sid.push_back(static_cast<uint8_t>(part >> shift));
+      }
+      owner_sids_.emplace(*owner, std::move(sid));
+    };
     for (const SimulatedSession& session : sessions) {
       for (const SimulatedProcess& process : session.processes) {
-        if (!process.owner || owner_sids_.count(*process.owner) != 0) continue;
-        std::vector<uint32_t> sub_authorities = {21, 2910, 1783, 5517,
-                                                 1000 + static_cast<uint32_t>(owner_sids_.size())};
-        for (auto [name, rid] : kWellKnown) {
-          if (SameServerName(name, *process.owner)) sub_authorities = {rid};
-        }
-        std::vector<uint8_t> sid = {1, static_cast<uint8_t>(sub_authorities.size()), 0, 0, 0, 0, 0,
-                                    5};
-        for (uint32_t part : sub_authorities) {
-          for (int shift = 0; shift < 32; shift += 8)
-            sid.push_back(static_cast<uint8_t>(part >> shift));
-        }
-        owner_sids_.emplace(*process.owner, std::move(sid));
+        assign(process.owner);
+        if (process.replaced_by) assign(process.replaced_by->owner);
       }
     }
   }
@@ -929,6 +1008,7 @@ class SimulatedServer : public TerminalServer {
     // A closed handle, or one of a name that nobody answers to.
     if (!opened.open || !opened.remote) return {nullptr, 0, kErrorRpcServerUnavailable, {}};
     const SimulatedRemoteServer& remote = server_.servers[*opened.remote];
+    if (IsThisMachine(remote)) return Address(kCurrentServerHandle);
     return {&remote_[*opened.remote], remote.enumerate_error, 0, remote.current_time,
             remote.enumerate_processes_error};
   }

@@ -6,8 +6,7 @@
 
 namespace quillmarsh {
 
-std::string ComputerName(platform::TerminalServer& server, platform::System& system,
-                         uint32_t name_type) {
+std::u16string ComputerNameUtf16(platform::TerminalServer& server, uint32_t name_type) {
   std::vector<char16_t> buffer(256);
   uint32_t size = static_cast<uint32_t>(buffer.size());
   if (!server.GetComputerNameExW(name_type, buffer.data(), &size)) {
@@ -16,7 +15,12 @@ std::string ComputerName(platform::TerminalServer& server, platform::System& sys
     if (!server.GetComputerNameExW(name_type, buffer.data(), &size)) return {};
   }
   if (size >= buffer.size()) return {};
-  return system.Utf16ToAnsi(std::u16string_view(buffer.data(), size));
+  return std::u16string(buffer.data(), size);
+}
+
+std::string ComputerName(platform::TerminalServer& server, platform::System& system,
+                         uint32_t name_type) {
+  return system.Utf16ToAnsi(ComputerNameUtf16(server, name_type));
 }
 
 bool NamesThisMachine(platform::TerminalServer& server, platform::System& system,

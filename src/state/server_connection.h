@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,10 +29,17 @@ class ServerConnection {
   ServerConnection(const ServerConnection&) = delete;
   ServerConnection& operator=(const ServerConnection&) = delete;
 
+  // Whether a NetBIOS name that a server gives for itself is this machine's.
+  using ThisMachineTest = std::function<bool(std::u16string_view)>;
+
   // Closes the handle held, then opens and checks `name` ("." is the local
-  // server), waiting at most `time_limit` for the check. 0, or the error code
-  // that makes the server unreachable.
-  uint32_t Switch(std::string_view name, std::chrono::milliseconds time_limit);
+  // server), waiting at most `time_limit` for the check. The check asks the
+  // server for its own NetBIOS name too (NetWkstaGetInfo with `wide_name`),
+  // in the same time limit: a server that answers a name `is_this_machine`
+  // takes is this machine under another name, and the local server. 0, or
+  // the error code that makes the server unreachable.
+  uint32_t Switch(std::string_view name, std::chrono::milliseconds time_limit,
+                  std::u16string wide_name = {}, const ThisMachineTest& is_this_machine = {});
   // Back to the local server; the handle held, if any, is closed, unless a
   // call on it may still be under way.
   void Close();
@@ -49,7 +57,8 @@ class ServerConnection {
   const std::shared_ptr<platform::TerminalServer>& shared_server() const { return server_; }
 
  private:
-  uint32_t Check(std::chrono::milliseconds time_limit);
+  uint32_t Check(std::chrono::milliseconds time_limit, std::u16string wide_name,
+                 const ThisMachineTest& is_this_machine);
 
   std::shared_ptr<platform::TerminalServer> server_;
   std::string name_;

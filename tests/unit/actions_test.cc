@@ -158,18 +158,26 @@ TEST(SessionAction, EnumerationFailureChangesNothing) {
 }
 
 // With the own session unknown, only the process id keeps the program
-// from ending itself, even when the session's user owns it.
+// from ending itself, even when the session's user owns it: here, and on
+// another name of this machine, a server that gives this machine's NetBIOS
+// name for itself.
 TEST(EndProcess, NeverEndsTheProgramsOwnProcess) {
   const std::string pid = std::to_string(::getpid());
-  const RunResult run = RunQuillmarsh(
-      R"({"sessions": [{"id": 4, "state": "Active", "user": "bob", "domain": "CORP",
+  const std::string server =
+      R"({"computer_name": "TS01", "servers": {"10.1.2.30": {"computer_name": "ts01"}},
+          "sessions": [{"id": 4, "state": "Active", "user": "bob", "domain": "CORP",
           "processes": [{"pid": )" +
-          pid + R"(, "image": "quillmarsh.exe", "owner": "CORP\\bob"},
-                        {"pid": 77, "image": "quillmarsh.exe", "owner": "CORP\\bob"}]}]})",
-      {"/ENDPROCESS", "quillmarsh.exe", "bob"});
-  EXPECT_EQ(CallsNamed(run, "WTSTerminateProcess"),
-            std::vector<std::string>{
-                R"({"call":"WTSTerminateProcess","server":0,"pid":77,"exit_code":1,"ok":true})"});
+      pid + R"(, "image": "quillmarsh.exe", "owner": "CORP\\bob"},
+                        {"pid": 77, "image": "quillmarsh.exe", "owner": "CORP\\bob"}]}]})";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"/ENDPROCESS", "quillmarsh.exe", "bob"},
+        std::vector<std::string>{"/SERVER", "10.1.2.30", "/ENDPROCESS", "quillmarsh.exe", "bob"}}) {
+    const RunResult run = RunQuillmarsh(server, arguments);
+    EXPECT_EQ(CallsNamed(run, "WTSTerminateProcess"),
+              std::vector<std::string>{
+                  R"({"call":"WTSTerminateProcess","server":0,"pid":77,"exit_code":1,"ok":true})"})
+        << arguments[0];
+  }
 }
 
 }  // namespace

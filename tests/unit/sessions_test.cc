@@ -1,13 +1,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/program.h"
 #include "mock_terminal_server.h"
 #include "sessions/session_listing.h"
+#include "sessions/session_processes.h"
 #include "sessions/session_scan.h"
 #include "test_support.h"
 
@@ -214,6 +219,29 @@ TEST(Sessions, AnUnexpectedFailureStillClosesTheServer) {
   CapturingSystem system;
   RunProgram({"quillmarsh", "/SERVER", "ts02", "/LISTALLSESSIONS"}, server, system);
   EXPECT_EQ(system.err, "quillmarsh: unexpected failure: lost\n");
+}
+
+// An owner look-up that runs past "/SERVERTIMEOUT" leaves the owner
+// unknown, and the command asks for no other owner after it. The look-up
+// given up on never answers: it waits to the end of the process.
+TEST(ProcessOwners, ALookUpPastTheServerTimeoutIsUnknownAndTheLastAsked) {
+  auto server = std::make_shared<testing::NiceMock<MockTerminalServer>>();
+  testing::Mock::AllowLeak(server.get());
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  ON_CALL(*server, LookupAccountOwner(testing::_, testing::_))
+      .WillByDefault([calls](const char16_t*, void*) -> std::optional<std::u16string> {
+        ++*calls;
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      });
+  CapturingSystem system;
+  State state({"quillmarsh"}, server, system);
+  state.ServerTimeoutSeconds = 1;
+  sessions::ProcessOwners owners(state);
+  uint8_t first[12] = {1, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+  uint8_t second[12] = {1, 1, 0, 0, 0, 0, 0, 5, 22, 0, 0, 0};
+  EXPECT_FALSE(owners.Of(first).has_value());
+  EXPECT_FALSE(owners.Of(second).has_value());
+  EXPECT_EQ(*calls, 1);
 }
 
 }  // namespace

@@ -488,7 +488,8 @@ def check_end_app_before_update(example):
         [(302, True), (401, False), (202, True)]
     yield "reports each server, a refusal with its reason, one that does not answer; exit code 4", \
         "TS01: 1 ended.\nTS01: 1 could not be ended: Access is denied [5]\n" in console \
-        and "TS02: 1 ended.\n" in console and code == 4 \
+        and "TS02: 1 ended.\nTS02: 1 left running: another account owns them.\n" in console \
+        and "TS01: 1 left running" not in console and code == 4 \
         and "ts03: does not answer; left out: The RPC server is unavailable [1722]" in console
     code, console, journal, _ = example.run("end-app-before-update.cmd",
                                             ["winword.exe", "TS01", "TS02"], server)
@@ -497,7 +498,8 @@ def check_end_app_before_update(example):
                                             ["WINWORD.EXE", "/whatif", "TS02"], server)
     yield "passes /WHATIF on from anywhere: ends nothing and shows what would be, exit code 0", \
         not changing_calls(journal) and code == 0 and console == \
-        "What if: EndProcess CORP\\carol winword.exe 202 on TS02\nTS02: 1 would be ended.\n"
+        "What if: EndProcess CORP\\carol winword.exe 202 on TS02\nTS02: 1 would be ended.\n" \
+        "TS02: 1 left running: another account owns them.\n"
     code, console, journal, _ = example.run("end-app-before-update.cmd", [], server)
     yield "no image name: usage and exit code 2", code == 2 and "Usage:" in console and not journal
     code, console, journal, _ = example.run("end-app-before-update.cmd",
