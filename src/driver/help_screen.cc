@@ -129,7 +129,8 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // Lines 121 to 134, with the blocks of the farm commands after line 129:
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
-// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess".
+// countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess",
+// then "/ask", "/waitempty" and "/reason".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -146,6 +147,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   /logoff, /logoffdisconnected, /sessioninfo, /processes, /endprocess,",
     "   /reboot(force), /shutdown(force), /rebootin, /shutdownin, /abortshutdown",
     "   and /logons.",
+    "   So do /ask and /waitempty.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
     "",
@@ -226,6 +228,27 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "      Errorlevel 2: Last process ended.",
     "      Errorlevel 1: Last process not ended.",
     "",
+    "/ask seconds username|*all|#number question",
+    "   Asks the users a Yes/No question (No is the default button), in every",
+    "   session at the same time; the box closes itself after 1 to 3600 seconds.",
+    "   One line per session: Answer Yes, Answer No, No answer or Message Not OK.",
+    "      Errorlevel 3: Someone answered No.",
+    "      Errorlevel 2: Everyone asked answered Yes.",
+    "      Errorlevel 1: Someone did not answer, or a message failed.",
+    "",
+    "/waitempty minutes",
+    "   Waits up to 1 to 1440 minutes until nobody works on the terminal server:",
+    "   no active, connected or shadowing session with a user, other than your",
+    "   own and those of /except. Checks every 10 seconds.",
+    "      Errorlevel 2: Empty.",
+    "      Errorlevel 1: Still in use when the time was up.",
+    "",
+    "/reason [p:][u:]major:minor",
+    "   The reason Windows records for the following reboots, shutdowns and",
+    "   countdowns, as shutdown /d takes it: p: planned, u: user defined,",
+    "   major 0 to 255, minor 0 to 65535. Example: /reason p:2:17",
+    "   Without it: planned, operating system, reconfiguration (p:2:4).",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -234,7 +257,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17);
+static_assert(std::size(kAfterTempDirectory) == 14 + 15 + 5 + 23 + 12 + 6 + 8 + 17 + 1 + 21);
 
 }  // namespace
 

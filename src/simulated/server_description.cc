@@ -209,6 +209,7 @@ class DescriptionReader {
     kLogonMode,
     kProcesses,
     kProcess,
+    kStateAfter,
   };
 
   bool Fail(std::string message) {
@@ -258,6 +259,8 @@ class DescriptionReader {
   bool ProcessValue(const Scalar& value);
   // A state name of the state table, or a number.
   bool StateValue(const Scalar& value, uint32_t* target);
+  // "yes", "no", "timeout" or a number: a message box's pResponse.
+  bool AnswerValue(const Scalar& value, uint32_t* target);
 
   ServerDescription& server_;
   std::vector<Frame> frames_;
@@ -273,6 +276,8 @@ class DescriptionReader {
   bool session_has_state_ = false;
   bool process_has_pid_ = false;
   bool process_has_image_ = false;
+  bool state_after_has_after_ = false;
+  bool state_after_has_state_ = false;
 };
 
 bool DescriptionReader::start_object(size_t) {
@@ -289,6 +294,9 @@ bool DescriptionReader::start_object(size_t) {
     session_list_->back().processes.emplace_back();
     process_has_pid_ = process_has_image_ = false;
     frames_.push_back(Frame::kProcess);
+  } else if (frame == Frame::kSession && key_ == "state_after") {
+    state_after_has_after_ = state_after_has_state_ = false;
+    frames_.push_back(Frame::kStateAfter);
   } else if (frame == Frame::kRoot && key_ == "token") {
     frames_.push_back(Frame::kToken);
   } else if (frame == Frame::kRoot && key_ == "current_session") {
@@ -366,7 +374,11 @@ bool DescriptionReader::key(std::string& name) {
        "client_name",
        "client_address",
        "info_error",
-       "processes"},
+       "processes",
+       "answer",
+       "answer_ms",
+       "leaves_after_s",
+       "state_after"},
       // kServers: any name
       {},
       // kServer
@@ -380,6 +392,8 @@ bool DescriptionReader::key(std::string& name) {
       // kProcess
       {"pid", "image", "owner", "threads", "handles", "working_set", "peak_working_set", "pagefile",
        "user_ms", "kernel_ms", "terminate_error"},
+      // kStateAfter
+      {"after_s", "state"},
   };
   static const char* kWhere[] = {"the server",
                                  "\"token\"",
@@ -392,7 +406,8 @@ bool DescriptionReader::key(std::string& name) {
                                  "another server",
                                  "\"logon_mode\"",
                                  "",
-                                 "a process"};
+                                 "a process",
+                                 "\"state_after\""};
   if (frames_.back() == Frame::kServers) {
     for (const SimulatedRemoteServer& other : server_.servers) {
       if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
@@ -415,6 +430,9 @@ bool DescriptionReader::end_object() {
   if (frame == Frame::kSession) {
     if (!session_has_id_) return Fail("a session has no \"id\"");
     if (!session_has_state_) return Fail("a session has no \"state\"");
+  }
+  if (frame == Frame::kStateAfter && (!state_after_has_after_ || !state_after_has_state_)) {
+    return Fail("\"state_after\" needs \"after_s\" and \"state\"");
   }
   if (frame == Frame::kProcess) {
     if (!process_has_pid_) return Fail("a process has no \"pid\"");
@@ -483,6 +501,18 @@ bool DescriptionReader::Value(const Scalar& value) {
       return Fail("a process must be an object");
     case Frame::kProcess:
       return ProcessValue(value);
+    case Frame::kStateAfter: {
+      SimulatedSession& session = session_list_->back();
+      if (key_ == "state") {
+        state_after_has_state_ = true;
+        return StateValue(value, &session.state_after);
+      }
+      state_after_has_after_ = true;
+      uint32_t after = 0;
+      if (!Unsigned(value, &after)) return false;
+      session.state_after_s = after;
+      return true;
+    }
   }
   return false;
 }
@@ -560,6 +590,15 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "client_address") return AddressValue(value, &session);
   if (key_ == "info_error") return Unsigned(value, &session.info_error);
   if (key_ == "processes") return WrongType("a list");
+  if (key_ == "state_after") return WrongType("an object");
+  if (key_ == "answer") return AnswerValue(value, &session.answer);
+  if (key_ == "answer_ms") return Unsigned(value, &session.answer_ms);
+  if (key_ == "leaves_after_s") {
+    uint32_t seconds = 0;
+    if (!Unsigned(value, &seconds)) return false;
+    session.leaves_after_s = seconds;
+    return true;
+  }
   if (key_ == "station") return Text(value, &session.station);
   if (key_ == "user") return Text(value, &session.user);
   if (key_ == "domain") return Text(value, &session.domain);
@@ -579,6 +618,17 @@ bool DescriptionReader::StateValue(const Scalar& value, uint32_t* target) {
     }
   }
   return Fail("\"" + *value.text + "\" is not a session state");
+}
+
+bool DescriptionReader::AnswerValue(const Scalar& value, uint32_t* target) {
+  if (value.kind != Scalar::Kind::kString) return Unsigned(value, target);
+  for (auto [name, response] : {std::pair{"yes", 6u}, {"no", 7u}, {"timeout", 32000u}}) {
+    if (*value.text == name) {
+      *target = response;
+      return true;
+    }
+  }
+  return Fail("\"" + *value.text + "\" is not an answer (yes, no, timeout or a number)");
 }
 
 bool DescriptionReader::RemoteServerValue(const Scalar& value) {

@@ -60,6 +60,16 @@ struct SimulatedSession {
   std::array<uint8_t, 16> client_address{};
   uint32_t info_error = 0;
   std::vector<SimulatedProcess> processes;
+  // What the user answers a message box that waits (pResponse), and the
+  // real time before the answer comes.
+  uint32_t answer = 32000;  // IDTIMEOUT
+  uint32_t answer_ms = 0;
+  // Once the server's clock has moved on this many seconds, the session is
+  // gone.
+  std::optional<uint32_t> leaves_after_s;
+  // From `state_after_s` seconds on, the session has `state_after`.
+  std::optional<uint32_t> state_after_s;
+  uint32_t state_after = 0;
 };
 
 // A server's logon mode (Win32_TerminalServiceSetting) and the failures of

@@ -41,9 +41,10 @@ TEST(Driver, HelpAnywhereWinsAndRunsNothing) {
   // The 134 lines, the 15 of "/server" and "/logoffdisconnected", the 5 of
   // "/servertimeout", the 23 of "#number", "/sessioninfo", "/csv",
   // "/idleminutes" and "/except", the 12 of the countdown commands, the 6
-  // of "/whatif", the 8 of "/logons" and the 17 of "/processes" and
-  // "/endprocess".
-  EXPECT_EQ(lines, 134u + 15u + 5u + 23u + 12u + 6u + 8u + 17u);
+  // of "/whatif", the 8 of "/logons", the 17 of "/processes" and
+  // "/endprocess", and the line of "/server" and the 21 of "/ask",
+  // "/waitempty" and "/reason".
+  EXPECT_EQ(lines, 134u + 15u + 5u + 23u + 12u + 6u + 8u + 17u + 1u + 21u);
   EXPECT_NE(run.out.find("\r\n   Current value: /var/tmp/\r\n\r\n/sleep X-seconds"),
             std::string::npos);
   EXPECT_EQ(run.out.find('\n', 0), run.out.find("\r\n") + 1);
