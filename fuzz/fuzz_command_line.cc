@@ -141,6 +141,7 @@ Json Server(FuzzedDataProvider& data) {
   for (Json& session : server["sessions"]) {
     session["recheck_state"] = data.ConsumeIntegralInRange<uint32_t>(0, 12);
     session["recheck_error"] = ErrorCode(data);
+    session["answer"] = data.ConsumeIntegralInRange<uint32_t>(5, 8);
   }
   return server;
 }
@@ -177,6 +178,11 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "QUERY",
       "/PROCESSES",
       "/ENDPROCESS",
+      "/ASK",
+      "/WAITEMPTY",
+      "/REASON",
+      "p:2:17",
+      "P:U:255:65535",
       "WINWORD.EXE",
       "4120",
       "#0",
