@@ -113,6 +113,7 @@ void AskCommand(State& state) {
     bool all_yes = true;
     for (size_t i = 0; i < asked.size(); ++i) {
       const std::string& name = asked[i].name;
+      if (results[i].abandoned && state.TargetServer.remote()) state.TargetServer.KeepOpen();
       if (results[i].error != 0 && !results[i].abandoned) {
         state.ReportRefusal("Message Not OK: " + name, results[i].error);
         all_yes = false;
