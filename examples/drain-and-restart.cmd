@@ -10,10 +10,12 @@ rem For each server, one after the other:
 rem   1. new logons stop until the server restarts (/LOGONS DRAINUNTILRESTART);
 rem      the users on it may stay and reconnect, new ones go to other servers;
 rem   2. the users are asked to save their work and log off;
-rem   3. it waits until no session is active, at most WAIT_MINUTES minutes;
+rem   3. it waits until nobody works on it, at most WAIT_MINUTES minutes
+rem      (/WAITEMPTY: no session with a user that is active or connected);
 rem   4. the disconnected sessions are logged off;
 rem   5. the server restarts by itself after GRACE_MINUTES minutes (/REBOOTIN),
 rem      which also ends the drain: logons are allowed again after the restart.
+rem      Windows records RESTART_REASON as the reason (/REASON, as shutdown /d).
 rem A server that does not answer ("Server Not OK"), refuses this account
 rem (Access is denied [5]) or cannot be drained is left alone. When a server
 rem refuses the restart, its logons are enabled again, so that it does not
@@ -43,6 +45,8 @@ if not exist "%QM%" set "QM=quillmarsh.exe"
 
 set WAIT_MINUTES=30
 set GRACE_MINUTES=5
+rem Planned, application, maintenance.
+set RESTART_REASON=p:4:1
 
 set "WHATIF="
 rem Where the output of the steps goes: nowhere, or the console in a rehearsal.
@@ -128,18 +132,10 @@ if not defined WHATIF echo %1: new logons stopped until the restart.
 rem 2. The message boxes close by themselves after ten minutes.
 "%QM%" /LOGFILE %WHATIF% /SERVER %1 /MESSAGETIMEOUT 600 /MESSAGE *ALL "This server restarts for maintenance within %WAIT_MINUTES% minutes. New logons are stopped: please save your work and log off." %QUIET%
 
-rem 3. Every five minutes, at most WAIT_MINUTES minutes.
-set /a LEFT=%WAIT_MINUTES%
-:wait
-call :count_active %1
-if %ACTIVE% EQU 0 goto :active_done
-if defined WHATIF goto :active_done
-if %LEFT% LEQ 0 goto :active_done
-"%QM%" /SLEEP 300 >nul
-set /a LEFT-=5
-goto :wait
-:active_done
-echo %1: %ACTIVE% active sessions left.
+rem 3. Checks every ten seconds: Errorlevel 2 empty (or, in a rehearsal, would
+rem    be waited for), 1 still in use when the time is up.
+"%QM%" /LOGFILE %WHATIF% /SERVER %1 /WAITEMPTY %WAIT_MINUTES% %QUIET%
+if errorlevel 2 (echo %1: nobody works on it any more.) else echo %1: still in use after %WAIT_MINUTES% minutes.
 
 rem 4. Those who left without logging off.
 "%QM%" /LOGFILE %WHATIF% /SERVER %1 /LOGOFFDISCONNECTED *ALL %QUIET%
@@ -148,7 +144,7 @@ rem 5. The restart prints its own word when the server accepted it, a
 rem    "What if:" line in a rehearsal, and the reason when it was refused;
 rem    given up on at the time limit, "Outcome unknown: ..." after it. A
 rem    restart that may still come keeps the drain.
-call :ask %1 /REBOOTIN %GRACE_MINUTES% "This server restarts in %GRACE_MINUTES% minutes for maintenance."
+call :ask %1 /REASON %RESTART_REASON% /REBOOTIN %GRACE_MINUTES% "This server restarts in %GRACE_MINUTES% minutes for maintenance."
 if "%LAST%"=="/REBOOTIN" goto :restarting
 if "%LAST:~0,8%"=="What if:" goto :restarting
 if "%LAST:~0,17%"=="Outcome unknown: " goto :restart_unknown
@@ -187,20 +183,6 @@ set ASKED=%ERRORLEVEL%
 set "LAST="
 for /f "usebackq delims=" %%L in ("%OUT%") do set "LAST=%%L"
 del "%OUT%" 2>nul
-goto :eof
-
-:count_active
-rem The listing shows the state at the end of each line.
-set ACTIVE=0
-set "OUT=%TEMP%\quillmarsh-drain-%RANDOM%.txt"
-"%QM%" /SERVER %1 /LISTACTIVESESSIONS > "%OUT%"
-for /f "usebackq delims=" %%L in ("%OUT%") do call :is_active "%%L"
-del "%OUT%" 2>nul
-goto :eof
-
-:is_active
-set "LINE=%~1"
-if "%LINE:~-7%"==" Active" set /a ACTIVE+=1
 goto :eof
 
 rem One line of the output, in LINE: "Server Not OK: name" and its reason.

@@ -142,6 +142,7 @@ Json Server(FuzzedDataProvider& data) {
   for (Json& session : server["sessions"]) {
     session["recheck_state"] = data.ConsumeIntegralInRange<uint32_t>(0, 12);
     session["recheck_error"] = ErrorCode(data);
+    session["answer"] = data.ConsumeIntegralInRange<uint32_t>(5, 8);
   }
   return server;
 }
@@ -179,6 +180,11 @@ std::vector<std::string> Arguments(FuzzedDataProvider& data) {
       "/PROCESSES",
       "/ENDPROCESS",
       "/CONNECT",
+      "/ASK",
+      "/WAITEMPTY",
+      "/REASON",
+      "p:2:17",
+      "P:U:255:65535",
       "WINWORD.EXE",
       "4120",
       "#0",

@@ -4,18 +4,21 @@
 #include <string>
 
 #include "actions/connect.h"
+#include "actions/ask.h"
 #include "actions/end_process.h"
 #include "actions/message.h"
 #include "actions/session_action.h"
 #include "machine/exit_windows.h"
 #include "machine/logon_mode.h"
 #include "machine/scheduled_shutdown.h"
+#include "machine/shutdown_reason.h"
 #include "machine/sleep.h"
 #include "sessions/processes.h"
 #include "sessions/server_command.h"
 #include "sessions/session_info.h"
 #include "sessions/session_listing.h"
 #include "sessions/session_status.h"
+#include "sessions/wait_empty.h"
 
 namespace quillmarsh {
 namespace {
@@ -61,6 +64,9 @@ constexpr std::array kCommands = {
     Command{"/PROCESSES", sessions::ProcessesCommand},
     Command{"/ENDPROCESS", actions::EndProcessCommand},
     Command{"/CONNECT", actions::ConnectCommand},
+    Command{"/ASK", actions::AskCommand},
+    Command{"/WAITEMPTY", sessions::WaitEmptyCommand},
+    Command{"/REASON", machine::ReasonCommand},
 };
 
 }  // namespace

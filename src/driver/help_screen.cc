@@ -130,7 +130,7 @@ constexpr std::string_view kBeforeTempDirectory[] = {
 // "/server", "/servertimeout", "/logoffdisconnected", then those of
 // "#number", "/sessioninfo", "/csv", "/idleminutes" and "/except", then the
 // countdown commands, then "/whatif", "/logons", "/processes" and "/endprocess",
-// then "/connect".
+// then "/connect", then "/ask", "/waitempty" and "/reason".
 constexpr std::string_view kAfterTempDirectory[] = {
     "",
     "/sleep X-seconds (R-seconds)",
@@ -147,6 +147,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "   /logoff, /logoffdisconnected, /sessioninfo, /processes, /endprocess,",
     "   /reboot(force), /shutdown(force), /rebootin, /shutdownin, /abortshutdown",
     "   and /logons.",
+    "   So do /ask and /waitempty.",
     "   /server . returns to this server.",
     "   *me, /logoffme and /notme always concern your own session on this server.",
     "   /connect always acts on this server.",
@@ -241,6 +242,27 @@ constexpr std::string_view kAfterTempDirectory[] = {
     "      Errorlevel 2: Connected, or already at the console.",
     "      Errorlevel 1: Error while connecting, or no session at the console.",
     "",
+    "/ask seconds username|*all|#number question",
+    "   Asks the users a Yes/No question (No is the default button), in every",
+    "   session at the same time; the box closes itself after 1 to 3600 seconds.",
+    "   One line per session: Answer Yes, Answer No, No answer or Message Not OK.",
+    "      Errorlevel 3: Someone answered No.",
+    "      Errorlevel 2: Everyone asked answered Yes.",
+    "      Errorlevel 1: Someone did not answer, or a message failed.",
+    "",
+    "/waitempty minutes",
+    "   Waits up to 1 to 1440 minutes until nobody works on the terminal server:",
+    "   no active, connected or shadowing session with a user, other than your",
+    "   own and those of /except. Checks every 10 seconds.",
+    "      Errorlevel 2: Empty.",
+    "      Errorlevel 1: Still in use when the time was up.",
+    "",
+    "/reason [p:][u:]major:minor",
+    "   The reason Windows records for the following reboots, shutdowns and",
+    "   countdowns, as shutdown /d takes it: p: planned, u: user defined,",
+    "   major 0 to 255, minor 0 to 65535. Example: /reason p:2:17",
+    "   Without it: planned, operating system, reconfiguration (p:2:4).",
+    "",
     "Multiple commands are allowed. Processing stops when encountering an error",
     "",
     "Usernames may contain the domainname:",
@@ -249,7 +271,7 @@ constexpr std::string_view kAfterTempDirectory[] = {
 };
 
 static_assert(std::size(kBeforeTempDirectory) == 115);
-static_assert(std::size(kAfterTempDirectory) == 14 + 16 + 5 + 27 + 12 + 7 + 8 + 17 + 8);
+static_assert(std::size(kAfterTempDirectory) == 14 + 17 + 5 + 27 + 12 + 7 + 8 + 17 + 8 + 21);
 
 }  // namespace
 

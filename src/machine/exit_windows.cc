@@ -87,10 +87,10 @@ bool RefuseUnlessAdministrator(State& state) {
 
 std::span<const ExitWindowsRequest> ExitWindowsRequests() { return kRequests; }
 
-uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags) {
+uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags, uint32_t reason) {
   EnableShutdownPrivilege(server);
   try {
-    if (server.ExitWindowsEx(flags, kShutdownReason)) return 0;
+    if (server.ExitWindowsEx(flags, reason)) return 0;
     return FailureCode(server.GetLastError());
   } catch (...) {
     return kUnexpectedFailure;
@@ -98,9 +98,9 @@ uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags) {
 }
 
 uint32_t RequestRemoteShutdown(platform::TerminalServer& server, const std::string& machine,
-                               uint32_t flags) {
+                               uint32_t flags, uint32_t reason) {
   try {
-    return server.InitiateShutdownA(machine.c_str(), nullptr, 0, flags, kShutdownReason);
+    return server.InitiateShutdownA(machine.c_str(), nullptr, 0, flags, reason);
   } catch (...) {
     return kUnexpectedFailure;
   }
@@ -112,14 +112,16 @@ void ExitWindowsCommand(State& state) {
     const WhatIfText what_if{state.CurrentCommand, request.remote_flags != 0, {}};
     if (request.remote_flags != 0 && state.TargetServer.remote()) {
       AskMachine(state, what_if,
-                 [machine = state.TargetServer.name(),
-                  flags = request.remote_flags](platform::TerminalServer& server) {
-                   return RequestRemoteShutdown(server, machine, flags);
+                 [machine = state.TargetServer.name(), flags = request.remote_flags,
+                  reason = state.ShutdownReason](platform::TerminalServer& server) {
+                   return RequestRemoteShutdown(server, machine, flags, reason);
                  });
     } else if (!request.administrator_check || !RefuseUnlessAdministrator(state)) {
-      AskMachine(state, what_if, [flags = request.flags](platform::TerminalServer& server) {
-        return RequestExitWindows(server, flags);
-      });
+      AskMachine(
+          state, what_if,
+          [flags = request.flags, reason = state.ShutdownReason](platform::TerminalServer& server) {
+            return RequestExitWindows(server, flags, reason);
+          });
     }
     break;
   }

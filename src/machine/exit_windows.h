@@ -73,12 +73,13 @@ bool RefuseUnlessAdministrator(State& state);
 
 // Enables the shutdown privilege as far as it can, then calls ExitWindowsEx.
 // 0 when Windows accepted the request, otherwise its error code.
-uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags);
+uint32_t RequestExitWindows(platform::TerminalServer& server, uint32_t flags,
+                            uint32_t reason = kShutdownReason);
 
 // Asks another machine to restart or power off: 0 when it accepted the
 // request, otherwise its error code.
 uint32_t RequestRemoteShutdown(platform::TerminalServer& server, const std::string& machine,
-                               uint32_t flags);
+                               uint32_t flags, uint32_t reason = kShutdownReason);
 
 // The handler of every command word in ExitWindowsRequests(). After
 // "/SERVER name" the server commands go to that machine, which decides

@@ -81,10 +81,10 @@ void ScheduledShutdownCommand(State& state) {
   const std::u16string machine = state.TargetMachineName();
   Ask(
       state, true, {announcement, true, ": " + message},
-      [machine, wide_message, grace = *minutes * 60,
-       flags = request->flags](platform::TerminalServer& server) {
+      [machine, wide_message, grace = *minutes * 60, flags = request->flags,
+       reason = state.ShutdownReason](platform::TerminalServer& server) {
         return server.InitiateShutdownW(MachineOrNull(machine), wide_message.c_str(), grace, flags,
-                                        kShutdownReason);
+                                        reason);
       },
       announcement + ": " + message);
 }

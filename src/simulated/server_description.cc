@@ -210,6 +210,7 @@ class DescriptionReader {
     kProcesses,
     kProcess,
     kReplacement,
+    kStateAfter,
   };
 
   bool Fail(std::string message) {
@@ -261,6 +262,8 @@ class DescriptionReader {
   bool OwnerValue(const Scalar& value, std::optional<std::string>* owner);
   // A state name of the state table, or a number.
   bool StateValue(const Scalar& value, uint32_t* target);
+  // "yes", "no", "timeout" or a number: a message box's pResponse.
+  bool AnswerValue(const Scalar& value, uint32_t* target);
 
   ServerDescription& server_;
   std::vector<Frame> frames_;
@@ -276,6 +279,8 @@ class DescriptionReader {
   bool session_has_state_ = false;
   bool process_has_pid_ = false;
   bool process_has_image_ = false;
+  bool state_after_has_after_ = false;
+  bool state_after_has_state_ = false;
 };
 
 bool DescriptionReader::start_object(size_t) {
@@ -295,6 +300,9 @@ bool DescriptionReader::start_object(size_t) {
   } else if (frame == Frame::kProcess && key_ == "replaced_by") {
     session_list_->back().processes.back().replaced_by.emplace();
     frames_.push_back(Frame::kReplacement);
+  } else if (frame == Frame::kSession && key_ == "state_after") {
+    state_after_has_after_ = state_after_has_state_ = false;
+    frames_.push_back(Frame::kStateAfter);
   } else if (frame == Frame::kRoot && key_ == "token") {
     frames_.push_back(Frame::kToken);
   } else if (frame == Frame::kRoot && key_ == "current_session") {
@@ -375,7 +383,11 @@ bool DescriptionReader::key(std::string& name) {
        "client_address",
        "info_error",
        "processes",
-       "connect_error"},
+       "connect_error",
+       "answer",
+       "answer_ms",
+       "leaves_after_s",
+       "state_after"},
       // kServers: any name
       {},
       // kServer
@@ -392,6 +404,8 @@ bool DescriptionReader::key(std::string& name) {
        "user_ms", "kernel_ms", "terminate_error", "exits_after_listing", "replaced_by"},
       // kReplacement
       {"image", "owner", "session"},
+      // kStateAfter
+      {"after_s", "state"},
   };
   static const char* kWhere[] = {"the server",
                                  "\"token\"",
@@ -405,7 +419,8 @@ bool DescriptionReader::key(std::string& name) {
                                  "\"logon_mode\"",
                                  "",
                                  "a process",
-                                 "\"replaced_by\""};
+                                 "\"replaced_by\"",
+                                 "\"state_after\""};
   if (frames_.back() == Frame::kServers) {
     for (const SimulatedRemoteServer& other : server_.servers) {
       if (SameServerName(other.name, name)) return Fail("server \"" + name + "\" is named twice");
@@ -428,6 +443,9 @@ bool DescriptionReader::end_object() {
   if (frame == Frame::kSession) {
     if (!session_has_id_) return Fail("a session has no \"id\"");
     if (!session_has_state_) return Fail("a session has no \"state\"");
+  }
+  if (frame == Frame::kStateAfter && (!state_after_has_after_ || !state_after_has_state_)) {
+    return Fail("\"state_after\" needs \"after_s\" and \"state\"");
   }
   if (frame == Frame::kProcess) {
     if (!process_has_pid_) return Fail("a process has no \"pid\"");
@@ -498,6 +516,18 @@ bool DescriptionReader::Value(const Scalar& value) {
       return ProcessValue(value);
     case Frame::kReplacement:
       return ReplacementValue(value);
+    case Frame::kStateAfter: {
+      SimulatedSession& session = session_list_->back();
+      if (key_ == "state") {
+        state_after_has_state_ = true;
+        return StateValue(value, &session.state_after);
+      }
+      state_after_has_after_ = true;
+      uint32_t after = 0;
+      if (!Unsigned(value, &after)) return false;
+      session.state_after_s = after;
+      return true;
+    }
   }
   return false;
 }
@@ -581,6 +611,15 @@ bool DescriptionReader::SessionValue(const Scalar& value) {
   if (key_ == "client_address") return AddressValue(value, &session);
   if (key_ == "info_error") return Unsigned(value, &session.info_error);
   if (key_ == "processes") return WrongType("a list");
+  if (key_ == "state_after") return WrongType("an object");
+  if (key_ == "answer") return AnswerValue(value, &session.answer);
+  if (key_ == "answer_ms") return Unsigned(value, &session.answer_ms);
+  if (key_ == "leaves_after_s") {
+    uint32_t seconds = 0;
+    if (!Unsigned(value, &seconds)) return false;
+    session.leaves_after_s = seconds;
+    return true;
+  }
   if (key_ == "station") return Text(value, &session.station);
   if (key_ == "user") return Text(value, &session.user);
   if (key_ == "domain") return Text(value, &session.domain);
@@ -601,6 +640,17 @@ bool DescriptionReader::StateValue(const Scalar& value, uint32_t* target) {
     }
   }
   return Fail("\"" + *value.text + "\" is not a session state");
+}
+
+bool DescriptionReader::AnswerValue(const Scalar& value, uint32_t* target) {
+  if (value.kind != Scalar::Kind::kString) return Unsigned(value, target);
+  for (auto [name, response] : {std::pair{"yes", 6u}, {"no", 7u}, {"timeout", 32000u}}) {
+    if (*value.text == name) {
+      *target = response;
+      return true;
+    }
+  }
+  return Fail("\"" + *value.text + "\" is not an answer (yes, no, timeout or a number)");
 }
 
 bool DescriptionReader::RemoteServerValue(const Scalar& value) {

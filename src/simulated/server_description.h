@@ -77,6 +77,16 @@ struct SimulatedSession {
   std::vector<SimulatedProcess> processes;
   // Nonzero: WTSConnectSessionW with this session as LogonId fails with it.
   uint32_t connect_error = 0;
+  // What the user answers a message box that waits (pResponse), and the
+  // real time before the answer comes.
+  uint32_t answer = 32000;  // IDTIMEOUT
+  uint32_t answer_ms = 0;
+  // Once the server's clock has moved on this many seconds, the session is
+  // gone.
+  std::optional<uint32_t> leaves_after_s;
+  // From `state_after_s` seconds on, the session has `state_after`.
+  std::optional<uint32_t> state_after_s;
+  uint32_t state_after = 0;
 };
 
 // A server's logon mode (Win32_TerminalServiceSetting) and the failures of

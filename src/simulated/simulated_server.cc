@@ -39,6 +39,8 @@ constexpr uint32_t kShutdownGraceOverride = 0x20;
 constexpr uint32_t kErrorBadArguments = 160;
 // NetWkstaGetInfo: a level it does not know.
 constexpr uint32_t kErrorInvalidLevel = 124;
+// The pResponse of a message box that does not wait.
+constexpr uint32_t kIdAsync = 32001;
 
 // Windows' own English texts for the codes this layer produces.
 const std::map<uint32_t, std::string>& MessageTexts() {
@@ -253,14 +255,16 @@ class SimulatedServer : public TerminalServer {
       // Never an empty array: the caller frees whatever non-null pointer
       // it was handed, also for no sessions.
       buffer->records.resize(std::max<size_t>(1, list.size()));
-      for (size_t i = 0; i < list.size(); ++i) {
-        const SimulatedSession& session = list[i];
-        buffer->records[i].SessionId = session.id;
-        buffer->records[i].pWinStationName = const_cast<char*>(session.station.c_str());
-        buffer->records[i].State = session.state;
+      size_t listed = 0;
+      for (const SimulatedSession& session : list) {
+        if (Gone(session)) continue;
+        buffer->records[listed].SessionId = session.id;
+        buffer->records[listed].pWinStationName = const_cast<char*>(session.station.c_str());
+        buffer->records[listed].State = StateNow(session, session.state);
+        ++listed;
       }
       *sessions = buffer->records.data();
-      *count = static_cast<uint32_t>(list.size());
+      *count = static_cast<uint32_t>(listed);
       entry["count"] = *count;
       Hand(std::move(buffer), *sessions);
     }
@@ -282,7 +286,7 @@ class SimulatedServer : public TerminalServer {
     if (error == 0) {
       auto owned = std::make_unique<Buffer>();
       if (info_class == kWtsConnectState) {
-        const uint32_t state = session->recheck_state.value_or(session->state);
+        const uint32_t state = StateNow(*session, session->recheck_state.value_or(session->state));
         owned->text.resize(sizeof state);
         std::memcpy(owned->text.data(), &state, sizeof state);
       } else {
@@ -335,7 +339,7 @@ class SimulatedServer : public TerminalServer {
       *bytes = sizeof address;
     } else {
       WtsInfo& info = owned->info;
-      info.State = session->recheck_state.value_or(session->state);
+      info.State = StateNow(*session, session->recheck_state.value_or(session->state));
       info.SessionId = session->id;
       CopyField(Utf8ToUtf16(session->station), info.WinStationName);
       CopyField(session->wide_domain, info.Domain);
@@ -367,6 +371,9 @@ class SimulatedServer : public TerminalServer {
                        uint32_t title_bytes, const char16_t* message, uint32_t message_bytes,
                        uint32_t style, uint32_t timeout, uint32_t* response, bool wait) override {
     Delay(server);
+    // A box that waits answers after the user's time, without the lock, so
+    // that the calls on other sessions run meanwhile.
+    if (wait) AwaitAnswer(server, session_id);
     JournalEntry entry = Call("WTSSendMessageW");
     entry["server"] = server;
     entry["session"] = session_id;
@@ -378,12 +385,15 @@ class SimulatedServer : public TerminalServer {
     entry["timeout"] = timeout;
     entry["wait"] = wait;
     const Addressed target = Address(server);
-    const SimulatedSession* session =
-        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
+    const SimulatedSession* session = target.error == 0 ? Present(target, session_id) : nullptr;
     const uint32_t error = target.error != 0    ? target.error
                            : session == nullptr ? kErrorNoSuchSession
                                                 : session->send_error;
-    if (error == 0 && response != nullptr) *response = 32000;  // IDASYNC
+    if (error == 0) {
+      const uint32_t answer = wait ? session->answer : kIdAsync;
+      if (response != nullptr) *response = answer;
+      entry["response"] = answer;
+    }
     return Finish(entry, error);
   }
 
@@ -684,6 +694,7 @@ class SimulatedServer : public TerminalServer {
   void Sleep(uint32_t milliseconds) override {
     JournalEntry entry = Call("Sleep");
     entry["ms"] = milliseconds;
+    slept_ms_ += milliseconds;
     Finish(entry, 0);
     entry.Release();
     if (!server_.virtual_sleep) {
@@ -1021,8 +1032,7 @@ class SimulatedServer : public TerminalServer {
     entry["session"] = session_id;
     entry["class"] = info_class;
     const Addressed target = Address(server);
-    const SimulatedSession* session =
-        target.error == 0 ? target.sessions->Find(session_id) : nullptr;
+    const SimulatedSession* session = target.error == 0 ? Present(target, session_id) : nullptr;
     *error = target.error != 0 ? target.error : session == nullptr ? kErrorNoSuchSession : 0;
     return session;
   }
@@ -1041,12 +1051,56 @@ class SimulatedServer : public TerminalServer {
       error = target.error;
     } else if (session_id == kCurrentSession) {
       error = current_error;
-    } else if (const SimulatedSession* session = target.sessions->Find(session_id)) {
+    } else if (const SimulatedSession* session = Present(target, session_id)) {
       error = session->*session_error;
     } else {
       error = kErrorNoSuchSession;
     }
     return Finish(entry, error);
+  }
+
+  // ---- The server's clock: sessions that leave or change ----------------
+
+  // How far the server's clock has moved on since the program started: by
+  // the journaled waits with `virtual_sleep`, otherwise in real time. Under
+  // the lock.
+  uint64_t ElapsedSeconds() const {
+    if (server_.virtual_sleep) return slept_ms_ / 1000;
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::steady_clock::now() - started_)
+                                     .count());
+  }
+
+  bool Gone(const SimulatedSession& session) const {
+    return session.leaves_after_s && ElapsedSeconds() >= *session.leaves_after_s;
+  }
+
+  // The session's state by now: `state_after` once its time has come,
+  // otherwise `state`.
+  uint32_t StateNow(const SimulatedSession& session, uint32_t state) const {
+    if (session.state_after_s && ElapsedSeconds() >= *session.state_after_s) {
+      return session.state_after;
+    }
+    return state;
+  }
+
+  // A session of the addressed server that has not left. Under the lock.
+  const SimulatedSession* Present(const Addressed& target, uint32_t session_id) {
+    const SimulatedSession* session = target.sessions->Find(session_id);
+    return session != nullptr && !Gone(*session) ? session : nullptr;
+  }
+
+  // Waits, without the lock, for as long as the session's user takes to
+  // answer; a send that fails does so at once.
+  void AwaitAnswer(uintptr_t server, uint32_t session_id) {
+    uint32_t answer_ms = 0;
+    {
+      std::lock_guard lock(mutex_);
+      const Addressed target = Address(server);
+      const SimulatedSession* session = target.error == 0 ? Present(target, session_id) : nullptr;
+      if (session != nullptr && session->send_error == 0) answer_ms = session->answer_ms;
+    }
+    if (answer_ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer_ms));
   }
 
   static void JournalMachine(JournalEntry& entry, const char16_t* machine) {
@@ -1124,6 +1178,9 @@ class SimulatedServer : public TerminalServer {
   std::vector<Countdown> remote_countdowns_;
   // Each owner's SID; the records point at these bytes.
   std::map<std::string, std::vector<uint8_t>> owner_sids_;
+  // The server's clock: the journaled waits, or the real time since start.
+  uint64_t slept_ms_ = 0;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 thread_local uint32_t SimulatedServer::last_error_ = 0;

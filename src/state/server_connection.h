@@ -53,6 +53,9 @@ class ServerConnection {
   // Nonzero when the remote server could not be opened or failed its
   // check: every later request stands for a failure with this code.
   uint32_t error() const { return error_; }
+  // A call on the handle was given up on and may still be under way: the
+  // handle is never closed.
+  void KeepOpen() { check_abandoned_ = true; }
   // The terminal server, for work on a thread that may outlive the run.
   const std::shared_ptr<platform::TerminalServer>& shared_server() const { return server_; }
 
@@ -64,7 +67,8 @@ class ServerConnection {
   std::string name_;
   uintptr_t handle_ = platform::kCurrentServerHandle;
   uint32_t error_ = 0;
-  // A check that did not finish in time may still be using the handle.
+  // A call that did not finish in time (the check, or another one given up
+  // on) may still be using the handle.
   bool check_abandoned_ = false;
 };
 

@@ -100,6 +100,9 @@ struct State {
   // that only reads is still made, and each change that would have been
   // made is reported instead ("What if: ...").
   bool WhatIf = false;
+  // "/REASON": the reason code of every later restart or power-off request;
+  // planned, operating system, reconfiguration unless given.
+  uint32_t ShutdownReason = 0x80020004;
 
   // Argument 0 is the program itself. `Args` are in the ANSI code page, as
   // the console shows them; `WideArgs` the same in UTF-16, for matching

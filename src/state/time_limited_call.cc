@@ -75,4 +75,46 @@ TimeLimitedResult CallWithinTimeLimit(std::shared_ptr<platform::TerminalServer> 
   return {error, false};
 }
 
+std::vector<TimeLimitedResult> CallAllWithinTimeLimit(
+    std::shared_ptr<platform::TerminalServer> server,
+    std::vector<std::function<uint32_t(platform::TerminalServer&)>> calls,
+    std::chrono::milliseconds time_limit) {
+  const auto deadline = std::chrono::steady_clock::now() + time_limit;
+  std::vector<TimeLimitedResult> results(calls.size());
+  std::vector<std::shared_ptr<Outcome>> outcomes(calls.size());
+  std::vector<std::thread> workers(calls.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    auto outcome = std::make_shared<Outcome>();
+    try {
+      workers[i] = std::thread([server, call = calls[i], outcome] {
+        const uint32_t error = CallCatching(*server, call);
+        std::lock_guard lock(outcome->mutex);
+        outcome->error = error;
+        outcome->done = true;
+        outcome->finished.notify_all();
+      });
+      outcomes[i] = std::move(outcome);
+    } catch (const std::system_error&) {
+      results[i] = {CallCatching(*server, calls[i]), false};
+    }
+  }
+  for (size_t i = 0; i < calls.size(); ++i) {
+    const std::shared_ptr<Outcome>& outcome = outcomes[i];
+    if (!outcome) continue;
+    std::unique_lock lock(outcome->mutex);
+    const bool answered =
+        outcome->finished.wait_until(lock, deadline, [&outcome] { return outcome->done; });
+    const uint32_t error = outcome->error;
+    lock.unlock();
+    if (!answered) {
+      KeepToTheEnd(std::move(workers[i]));
+      results[i] = {platform::kErrorTimeout, true};
+    } else {
+      workers[i].join();
+      results[i] = {error, false};
+    }
+  }
+  return results;
+}
+
 }  // namespace quillmarsh

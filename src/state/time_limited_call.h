@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/terminal_server.h"
 
@@ -25,5 +26,15 @@ struct TimeLimitedResult {
 TimeLimitedResult CallWithinTimeLimit(std::shared_ptr<platform::TerminalServer> server,
                                       std::function<uint32_t(platform::TerminalServer&)> call,
                                       std::chrono::milliseconds time_limit);
+
+// Runs every call at the same time, each on a thread of its own that shares
+// ownership of `server`, and waits for them up to one deadline `time_limit`
+// from now. A call that has not answered by then is given up on as above
+// (kErrorTimeout, abandoned). Without a thread to spare, a call is made here
+// and waited for.
+std::vector<TimeLimitedResult> CallAllWithinTimeLimit(
+    std::shared_ptr<platform::TerminalServer> server,
+    std::vector<std::function<uint32_t(platform::TerminalServer&)>> calls,
+    std::chrono::milliseconds time_limit);
 
 }  // namespace quillmarsh

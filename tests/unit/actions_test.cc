@@ -35,8 +35,8 @@ std::string Send(int session, const std::string& message, int bytes, long long t
   return R"({"call":"WTSSendMessageW","server":0,"session":)" + std::to_string(session) +
          R"(,"title":"Terminal Server","title_bytes":30,"message":")" + message +
          R"(","message_bytes":)" + std::to_string(bytes) + R"(,"style":0,"timeout":)" +
-         std::to_string(timeout) + R"(,"wait":false,"ok":)" + (ok ? "true" : "false") +
-         (ok ? "}" : R"(,"error":5})");
+         std::to_string(timeout) + R"(,"wait":false,)" +
+         (ok ? R"("response":32001,"ok":true)" : R"("ok":false)") + (ok ? "}" : R"(,"error":5})");
 }
 
 TEST(Message, AllSessionsInTheFourStatesWithTheTimeoutSetBefore) {

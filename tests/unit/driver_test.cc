@@ -38,12 +38,13 @@ TEST(Driver, HelpAnywhereWinsAndRunsNothing) {
        at = run.out.find("\r\n", at + 2)) {
     ++lines;
   }
-  // The 134 lines, the 16 of "/server" and "/logoffdisconnected", the 5 of
+  // The 134 lines, the 17 of "/server" and "/logoffdisconnected", the 5 of
   // "/servertimeout", the 27 of "#number", "/sessioninfo", "/csv",
   // "/idleminutes" and "/except", the 12 of the countdown commands, the 7
   // of "/whatif", the 8 of "/logons", the 17 of "/processes" and
-  // "/endprocess" and the 8 of "/connect".
-  EXPECT_EQ(lines, 134u + 16u + 5u + 27u + 12u + 7u + 8u + 17u + 8u);
+  // "/endprocess", the 8 of "/connect" and the 21 of "/ask", "/waitempty"
+  // and "/reason".
+  EXPECT_EQ(lines, 134u + 17u + 5u + 27u + 12u + 7u + 8u + 17u + 8u + 21u);
   EXPECT_NE(run.out.find("\r\n   Current value: /var/tmp/\r\n\r\n/sleep X-seconds"),
             std::string::npos);
   EXPECT_EQ(run.out.find('\n', 0), run.out.find("\r\n") + 1);

@@ -276,5 +276,16 @@ TEST(LogonMode, AWriteGivenUpOnIsAnUnknownOutcome) {
       << system.out;
 }
 
+// The remote request carries the code of "/REASON" too (the e2e cases pin
+// ExitWindowsEx and the countdowns).
+TEST(MachineCommands, ReasonReachesTheRemoteRequest) {
+  RunResult run = RunQuillmarsh(R"({"servers":{"TS02":{}}})",
+                                {"/REASON", "p:2:17", "/SERVER", "TS02", "/REBOOT"});
+  ASSERT_EQ(run.calls.back(), "WTSCloseServer");
+  const std::string& request = run.journal[run.journal.size() - 2];
+  EXPECT_EQ(request.rfind(R"({"call":"InitiateShutdownA")", 0), 0u) << request;
+  EXPECT_NE(request.find(R"("reason":2147614737)"), std::string::npos) << request;
+}
+
 }  // namespace
 }  // namespace quillmarsh::test

@@ -248,6 +248,14 @@ TEST(ServerDescription, SaysWhatIsWrong) {
             "unknown key \"sid\" in a process");
   EXPECT_EQ(ErrorOf(R"({"servers": {"ts02": {"enumerate_processes_error": -5}}})"),
             "\"enumerate_processes_error\" must be a whole number from 0 to 4294967295");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "answer": "maybe"}]})"),
+            "\"maybe\" is not an answer (yes, no, timeout or a number)");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "state_after": {"after_s": 5}}]})"),
+            "\"state_after\" needs \"after_s\" and \"state\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "state_after": {"at": 5}}]})"),
+            "unknown key \"at\" in \"state_after\"");
+  EXPECT_EQ(ErrorOf(R"({"sessions": [{"id": 1, "state": 0, "state_after": 5}]})"),
+            "\"state_after\" must be an object");
   EXPECT_EQ(ErrorOf("{").rfind("not valid JSON", 0), 0u);
 }
 

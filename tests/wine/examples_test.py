@@ -401,9 +401,9 @@ def check_farm_maintenance(example):
 
 
 def check_drain_and_restart(example):
-    # No active session on TS02: one disconnected, one at the logon screen.
+    # Nobody works on TS02: one session disconnected, one at the logon screen.
     quiet = {"sessions": [{"id": 2, "state": "Disconnected", "user": "carol", "domain": "CORP"},
-                          {"id": 6, "state": "Connected", "user": "dave", "domain": "CORP"}]}
+                          {"id": 6, "state": "Connected"}]}
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "TS02"],
                                             farm(TS02=quiet))
     settings = [(e["call"][29:], e["machine"], e.get("drain"), e.get("logons"))
@@ -414,14 +414,17 @@ def check_drain_and_restart(example):
     yield "messages the users of each server", \
         [m["session"] for m in calls(journal, "WTSSendMessageW")] == [3, 6]
     yield "waits at most 30 minutes for the active session, and not for a quiet server", \
-        len(calls(journal, "Sleep")) == 30 * 60 and "TS01: 1 active sessions left." in console \
-        and "TS02: 0 active sessions left." in console
+        [e["ms"] for e in calls(journal, "Sleep")] == [10000] * 30 * 6 \
+        and "TS01: still in use after 30 minutes." in console \
+        and "TS02: nobody works on it any more." in console
     yield "logs off the disconnected sessions of users", \
         [e["session"] for e in calls(journal, "WTSLogoffSession")] == [4, 2]
     yield "then each server restarts by itself after 5 minutes", \
         [(e["machine"], e["grace"], e["flags"]) for e in calls(journal, "InitiateShutdownW")] == \
         [("TS01", 300, 7), ("TS02", 300, 7)] and "TS02: restarts in 5 minutes." in console \
         and code == 0
+    yield "with planned, application, maintenance as the reason", \
+        [e["reason"] for e in calls(journal, "InitiateShutdownW")] == [0x80040001] * 2
 
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "ts03"],
                                             farm(TS01={"logon_mode_write_error": 5}))
@@ -470,6 +473,54 @@ def check_drain_and_restart(example):
     code, console, journal, _ = example.run("drain-and-restart.cmd", ["TS01", "/REBOOT"], farm())
     yield "a server name that begins with \"/\": usage and exit code 2, nothing asked", \
         code == 2 and "Usage:" in console and not journal
+
+
+def check_ask_before_restart(example):
+    def asked_farm(carol_answer="no", **changes):
+        server = farm(**changes)
+        ts01, ts02 = server["servers"]["TS01"]["sessions"], server["servers"]["TS02"]["sessions"]
+        ts01[1].update(answer="yes", leaves_after_s=60)
+        ts02[0]["answer"] = carol_answer
+        return server
+
+    code, console, journal, _ = example.run("ask-before-restart.cmd", ["5", "TS01", "TS02"],
+                                            asked_farm())
+    questions = [e for e in calls(journal, "WTSSendMessageW") if e["wait"]]
+    yield "asks each server's users with a waiting Yes/No box", \
+        [(e["session"], e["style"], e["timeout"], e["message"]) for e in questions] == \
+        [(3, 292, 300, "May the server restart in 5 minutes?")] * 1 + \
+        [(2, 292, 300, "May the server restart in 5 minutes?")]
+    yield "a No puts the restart off, enables logons again, exit code 3", \
+        "Answer No: CORP\\carol\n" in console \
+        and "TS02: postponed: someone answered No; logons enabled again." in console \
+        and [(e["machine"], e["drain"]) for e in calls(journal, "Win32_TerminalServiceSetting.Put")] \
+        == [("TS01", 1), ("TS02", 1), ("TS02", 0)] and code == 3
+    yield "a Yes: the users are told, it waits until they left, then restarts with a reason", \
+        [e["ms"] for e in calls(journal, "Sleep")] == [10000] * 6 \
+        and "TS01: nobody works on it any more." in console \
+        and [e["session"] for e in calls(journal, "WTSLogoffSession")] == [4] \
+        and [(e["machine"], e["grace"], e["reason"]) for e in calls(journal, "InitiateShutdownW")] \
+        == [("TS01", 60, 0x80040001)] and "TS01: restarts in 1 minute." in console
+
+    code, console, journal, _ = example.run("ask-before-restart.cmd", ["5", "TS01", "ts03"],
+                                            asked_farm(TS01={"shutdown_error": 5}))
+    yield "a refused restart enables logons again; a server not reached is left alone, exit 4", \
+        "TS01: the restart was refused: Access is denied [5]" in console \
+        and [e["drain"] for e in calls(journal, "Win32_TerminalServiceSetting.Put")] == [1, 0] \
+        and "ts03: does not answer: The RPC server is unavailable [1722]; left alone." in console \
+        and code == 4
+
+    code, console, journal, _ = example.run("ask-before-restart.cmd", ["5", "/whatif", "TS01"],
+                                            asked_farm())
+    yield "/WHATIF anywhere: no changing call, nobody asked or waited for, each step shown", \
+        not changing_calls(journal) and not calls(journal, "Sleep") and code == 0 \
+        and "What if: Ask CORP\\alice #3 on TS01\n" in console \
+        and "TS01: new logons would stop until the restart." in console \
+        and "TS01: would restart in 1 minute." in console
+    for arguments in (["5", "/TS01"], ["0", "TS01"], ["1441", "TS01"], ["5"], ["TS01", "TS02"]):
+        code, console, journal, _ = example.run("ask-before-restart.cmd", arguments, farm())
+        yield f"{arguments!r}: usage, exit code 2, nothing asked", \
+            code == 2 and "Usage:" in console and not journal
 
 
 def check_end_app_before_update(example):
@@ -693,6 +744,7 @@ def main():
                         ("farm-nightly-reboot", check_farm_nightly_reboot),
                         ("farm-maintenance", check_farm_maintenance),
                         ("drain-and-restart", check_drain_and_restart),
+                        ("ask-before-restart", check_ask_before_restart),
                         ("end-app-before-update", check_end_app_before_update),
                         ("wait-until-inactive", check_wait_until_inactive),
                         ("morning-check", check_morning_check),

@@ -5,9 +5,11 @@
 // or WTSSendMessageW.
 //
 // Prints one line per check and "N passed, N failed"; exits 1 on a failure.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -357,6 +359,42 @@ void TimeLimitedCallChecks(System& system) {
                                 std::to_string(answered) + ")");
 }
 
+// Rounds of calls at the same time, as "/ASK" makes them: each round's
+// calls all answer, in their own order, and one that takes longer than the
+// deadline is given up on and kept, not detached.
+void ConcurrentCallChecks(System& system) {
+  std::string error;
+  std::shared_ptr<TerminalServer> server = CreateTerminalServer(system, &error);
+  int rounds = 0;
+  constexpr int kRounds = 40;
+  bool slow_given_up = false;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::function<uint32_t(TerminalServer&)>> calls;
+    for (uint32_t i = 0; i < 8; ++i) {
+      calls.push_back([i, round](TerminalServer&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds((7 - i + round) % 5));
+        return i;
+      });
+    }
+    if (round == 0) {
+      calls.push_back([](TerminalServer&) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        return 99u;
+      });
+    }
+    const std::vector<quillmarsh::TimeLimitedResult> results =
+        quillmarsh::CallAllWithinTimeLimit(server, std::move(calls), std::chrono::seconds(1));
+    bool all = true;
+    for (uint32_t i = 0; i < 8; ++i) all = all && !results[i].abandoned && results[i].error == i;
+    if (round == 0) slow_given_up = results[8].abandoned && results[8].error == 1460;
+    if (!all) break;
+    ++rounds;
+  }
+  Check(rounds == kRounds,
+        "40 rounds of 8 calls at the same time, all answered (" + std::to_string(rounds) + ")");
+  Check(slow_given_up, "a call slower than the deadline is given up on with 1460");
+}
+
 int main() {
   auto system = CreateSystem();
   FileChecks(*system);
@@ -366,6 +404,7 @@ int main() {
   TerminalServerChecks(*system);
   LibraryChecks();
   TimeLimitedCallChecks(*system);
+  ConcurrentCallChecks(*system);
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 ? 0 : 1;
 }
