@@ -259,13 +259,13 @@ TEST(MachineCommands, StandardUserShutdownThenSleep) {
 // server: neither set (2) nor refused (1), and the run says so.
 TEST(LogonMode, AWriteGivenUpOnIsAnUnknownOutcome) {
   auto server = std::make_shared<::testing::NiceMock<MockTerminalServer>>();
-  // The write given up on keeps the server until it answers, after the run.
+  // The write given up on keeps the server to the end of the process.
   ::testing::Mock::AllowLeak(server.get());
   ON_CALL(*server, WTSOpenServerA(_)).WillByDefault(Return(7));
   ON_CALL(*server, ReadLogonMode(_, _)).WillByDefault(Return(0));
-  ON_CALL(*server, WriteLogonMode(_, _)).WillByDefault([](auto...) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    return 0u;
+  // It never answers: it waits to the end of the process.
+  ON_CALL(*server, WriteLogonMode(_, _)).WillByDefault([](auto...) -> uint32_t {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   });
   CapturingSystem system;
   const int exit_code = RunProgram(
