@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -18,6 +15,8 @@
 #include "platform/file_time.h"
 #include "platform/session_states.h"
 #include "platform/system.h"
+#include "simulated/code_page_1252.h"
+#include "simulated/message_texts.h"
 #include "simulated/server_description.h"
 
 namespace quillmarsh::simulated {
@@ -31,9 +30,6 @@ using OrderedJson = nlohmann::ordered_json;
 constexpr uint32_t kNoSuchPrivilege = 1313;
 constexpr uint32_t kNoToken = 1008;
 constexpr uint32_t kShutdownPrivilegeLuid = 19;
-// HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): WMI's answer for a machine
-// that cannot be reached.
-constexpr uint32_t kRpcServerUnavailableHresult = 0x800706BA;
 constexpr uint32_t kNoneMapped = 1332;
 constexpr uint32_t kShutdownGraceOverride = 0x20;
 constexpr uint32_t kErrorBadArguments = 160;
@@ -41,34 +37,6 @@ constexpr uint32_t kErrorBadArguments = 160;
 constexpr uint32_t kErrorInvalidLevel = 124;
 // The pResponse of a message box that does not wait.
 constexpr uint32_t kIdAsync = 32001;
-
-// Windows' own English texts for the codes this layer produces.
-const std::map<uint32_t, std::string>& MessageTexts() {
-  static const std::map<uint32_t, std::string> texts = {
-      {1, "Incorrect function.\r\n"},
-      {2, "The system cannot find the file specified.\r\n"},
-      {5, "Access is denied.\r\n"},
-      {6, "The handle is invalid.\r\n"},
-      {8, "Not enough memory resources are available to process this command.\r\n"},
-      {53, "The network path was not found.\r\n"},
-      {87, "The parameter is incorrect.\r\n"},
-      {120, "This function is not supported on this system.\r\n"},
-      {122, "The data area passed to a system call is too small.\r\n"},
-      {160, "One or more arguments are not correct.\r\n"},
-      {1008, "An attempt was made to reference a token that does not exist.\r\n"},
-      {1115, "A system shutdown is in progress.\r\n"},
-      {1116, "Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
-      {1190, "A system shutdown has already been scheduled.\r\n"},
-      {1313, "A specified privilege does not exist.\r\n"},
-      {1314, "A required privilege is not held by the client.\r\n"},
-      {1460, "This operation returned because the timeout period expired.\r\n"},
-      {1722, "The RPC server is unavailable.\r\n"},
-      {7022, "The specified session cannot be found.\r\n"},
-      {0x8004100E, "Invalid namespace\r\n"},
-      {kRpcServerUnavailableHresult, "The RPC server is unavailable.\r\n"},
-  };
-  return texts;
-}
 
 // What InitiateShutdown refuses before it looks at the machine: another
 // machine, or a grace period, only with SHUTDOWN_FORCE_SELF, and a grace
@@ -192,7 +160,6 @@ void CopyField(const std::u16string& text, char16_t (&field)[kSize]) {
 }
 
 void HoldWideNames(SimulatedSession& session);
-std::string Windows1252(std::string_view utf8);
 
 class SimulatedServer : public TerminalServer {
  public:
@@ -235,10 +202,7 @@ class SimulatedServer : public TerminalServer {
   // Per thread, as on Windows: a server check reads its own.
   uint32_t GetLastError() override { return last_error_; }
 
-  std::string FormatMessage(uint32_t code) override {
-    auto found = MessageTexts().find(code);
-    return found == MessageTexts().end() ? std::string() : found->second;
-  }
+  std::string FormatMessage(uint32_t code) override { return MessageText(code); }
 
   bool WTSEnumerateSessionsA(uintptr_t server, uint32_t reserved, uint32_t version,
                              WtsSessionInfo** sessions, uint32_t* count) override {
@@ -638,7 +602,8 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownA(const char* machine, const char*, uint32_t grace_period,
                              uint32_t flags, uint32_t reason) override {
-    const uint32_t parameter_error = ShutdownParameterError(machine != nullptr, grace_period, flags);
+    const uint32_t parameter_error =
+        ShutdownParameterError(machine != nullptr, grace_period, flags);
     if (parameter_error == 0) DelayFor(RemoteNamed(machine != nullptr ? machine : ""));
     JournalEntry entry = Call("InitiateShutdownA");
     const std::string name = machine != nullptr ? machine : "";
@@ -658,7 +623,8 @@ class SimulatedServer : public TerminalServer {
 
   uint32_t InitiateShutdownW(const char16_t* machine, const char16_t* message,
                              uint32_t grace_period, uint32_t flags, uint32_t reason) override {
-    const uint32_t parameter_error = ShutdownParameterError(machine != nullptr, grace_period, flags);
+    const uint32_t parameter_error =
+        ShutdownParameterError(machine != nullptr, grace_period, flags);
     if (parameter_error == 0 && machine != nullptr) DelayFor(RemoteNamed(Utf16ToUtf8(machine)));
     JournalEntry entry = Call("InitiateShutdownW");
     JournalMachine(entry, machine);
@@ -1190,36 +1156,6 @@ void HoldWideNames(SimulatedSession& session) {
   session.wide_domain = Utf8ToUtf16(session.domain);
 }
 
-// Windows-1252 as WideCharToMultiByte writes it without
-// WC_NO_BEST_FIT_CHARS: "?" for a character the code page lacks, but "L"
-// and "l" for the Polish letters.
-std::string Windows1252(std::string_view utf8) {
-  // 0x80 to 0x9F; 0 where the code page has no character.
-  static constexpr char16_t kHigh[32] = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  std::string bytes;
-  const std::u16string text = Utf8ToUtf16(utf8);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    char byte = '?';
-    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-      byte = static_cast<char>(unit);
-    } else if (unit == 0x0141 || unit == 0x0142) {
-      byte = unit == 0x0141 ? 'L' : 'l';
-    } else if (const char16_t* found = std::find(std::begin(kHigh), std::end(kHigh), unit);
-               found != std::end(kHigh)) {
-      byte = static_cast<char>(0x80 + (found - std::begin(kHigh)));
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-               text[i + 1] <= 0xDFFF) {
-      ++i;  // one character, one "?"
-    }
-    bytes += byte;
-  }
-  return bytes;
-}
-
 }  // namespace
 
 std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, JournalSink journal,
@@ -1257,61 +1193,17 @@ std::unique_ptr<TerminalServer> CreateSimulatedServer(const std::string& json, J
                                            real_user_name, real_host_name);
 }
 
+std::unique_ptr<TerminalServer> CreateServerWithoutTerminalServices(
+    JournalSink journal, const std::string& real_user_name, const std::string& real_host_name) {
+  ServerDescription none;
+  none.terminal_services = false;
+  none.own_session.reset();
+  return std::make_unique<SimulatedServer>(std::move(none), std::move(journal), real_user_name,
+                                           real_host_name);
+}
+
 AnsiEncoder ProcessAnsiEncoder(System& system) {
   return [&system](std::string_view utf8) { return system.Utf16ToAnsi(Utf8ToUtf16(utf8)); };
 }
 
 }  // namespace quillmarsh::simulated
-
-namespace quillmarsh::platform {
-
-// This program's terminal server is the simulated one.
-std::unique_ptr<TerminalServer> CreateTerminalServer(System& system, std::string* error) {
-  using namespace simulated;
-  JournalSink journal;
-  if (const char* journal_path = std::getenv("QUILLMARSH_JOURNAL");
-      journal_path != nullptr && *journal_path != '\0') {
-    auto file = std::make_shared<std::ofstream>(journal_path, std::ios::app | std::ios::binary);
-    if (!*file) {
-      *error = std::string("quillmarsh: journal file ") + journal_path + ": cannot be opened";
-      return nullptr;
-    }
-    journal = [file](const std::string& line) {
-      *file << line << '\n';
-      file->flush();
-    };
-  }
-
-  const char* server_path = std::getenv("QUILLMARSH_SERVER");
-  if (server_path == nullptr || *server_path == '\0') {
-    ServerDescription none;
-    none.terminal_services = false;
-    none.own_session.reset();
-    return std::make_unique<SimulatedServer>(std::move(none), std::move(journal),
-                                             system.AccountName(), system.HostName());
-  }
-  // Read in one piece: a large server's file is then copied once.
-  std::error_code failure;
-  const uintmax_t size = std::filesystem::is_regular_file(server_path, failure)
-                             ? std::filesystem::file_size(server_path, failure)
-                             : 0;
-  std::ifstream file(server_path, std::ios::binary);
-  std::string text;
-  if (!failure && file) {
-    text.resize(static_cast<size_t>(size));
-    file.read(text.data(), static_cast<std::streamsize>(size));
-  }
-  if (failure || !file || !std::filesystem::is_regular_file(server_path, failure)) {
-    *error = std::string("quillmarsh: server file ") + server_path + ": cannot be read";
-    return nullptr;
-  }
-  std::string what;
-  auto server = CreateSimulatedServer(text, std::move(journal), system.AccountName(), &what,
-                                      ProcessAnsiEncoder(system), system.HostName());
-  if (!server) {
-    *error = std::string("quillmarsh: server file ") + server_path + ": " + what;
-  }
-  return server;
-}
-
-}  // namespace quillmarsh::platform

@@ -30,6 +30,11 @@ std::unique_ptr<platform::TerminalServer> CreateSimulatedServer(
     const std::string& json, JournalSink journal, const std::string& real_user_name,
     std::string* error, const AnsiEncoder& to_ansi = {}, const std::string& real_host_name = {});
 
+// A machine without Terminal Services (no server file): every Terminal
+// Services call fails with 120, there is no own session and no right.
+std::unique_ptr<platform::TerminalServer> CreateServerWithoutTerminalServices(
+    JournalSink journal, const std::string& real_user_name, const std::string& real_host_name);
+
 // The encoder for this process: UTF-8 to UTF-16 to the ANSI code page, as
 // `system` converts. Where that code page is UTF-8 the bytes stay the same.
 AnsiEncoder ProcessAnsiEncoder(platform::System& system);
