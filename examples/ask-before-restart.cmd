@@ -18,17 +18,23 @@ rem      works on it any more (/WAITEMPTY);
 rem   5. the disconnected sessions are logged off;
 rem   6. the server restarts by itself after GRACE_MINUTES minute (/REBOOTIN),
 rem      with RESTART_REASON as the reason Windows records (/REASON).
-rem A server that does not answer ("Server Not OK") or cannot be drained is
-rem left alone. When a server refuses the restart, its logons are enabled
-rem again; when the answer never came (the time limit), nothing is undone,
-rem since the server may still carry the restart out.
+rem A server that does not answer ("Server Not OK"), refuses this account
+rem (Access is denied [5]) or cannot be drained is left alone. When a server
+rem refuses the restart, its logons are enabled again; when an answer never
+rem came (the time limit), nothing is undone, since the server may still
+rem carry the step out, and the server is reported so that you check it.
 rem
 rem With /WHATIF anywhere among the arguments nothing is changed: every step
 rem shows what it would do, and nobody is asked or waited for.
 rem MINUTES is 1 to 1440. Run it as an administrator of the servers.
-rem Exit code: 0 every server restarts (or would), 1 a server failed, 2 usage,
-rem 3 a server was postponed, 4 a server was not reached (4 wins over 1, 1
-rem over 3).
+rem Exit code, the first that applies:
+rem   2 usage (nothing was asked)
+rem   6 a step got no answer in time: its outcome is unknown
+rem   4 a server was not reached
+rem   5 a server refused this account
+rem   1 a server failed a step
+rem   3 a server was postponed
+rem   0 every server restarts (or would)
 rem ---------------------------------------------------------------------------
 setlocal
 
@@ -74,8 +80,12 @@ if defined WHATIF set "WOULD=would "
 set "FAILED="
 set "POSTPONED="
 set "UNREACHED="
+set "REFUSED="
+set "UNKNOWN="
 for %%S in (%SERVERS%) do call :server %%S
+if defined UNKNOWN exit /b 6
 if defined UNREACHED exit /b 4
+if defined REFUSED exit /b 5
 if defined FAILED exit /b 1
 if defined POSTPONED exit /b 3
 exit /b 0
@@ -100,8 +110,13 @@ rem 0. /SERVER asks the server for its sessions at once; one that does not
 rem    answer is reported as "Server Not OK: name" with the reason underneath.
 call :run %1 /LISTALLSESSIONS
 if not defined NOT_OK goto :answered
+if "%REASON:~-3%"=="[5]" goto :refused
 echo %1: does not answer: %REASON%; left alone.
 set UNREACHED=yes
+goto :eof
+:refused
+echo %1: refused this account: %REASON%; left alone.
+set REFUSED=yes
 goto :eof
 :answered
 
@@ -119,10 +134,9 @@ rem 2. Errorlevel 3: someone answered No (2 everyone Yes, 1 not everyone
 rem    answered; unchanged, 0 here: nobody to ask).
 call :run %1 /NOTME /ASK %ASK_SECONDS% *ALL "May the server restart in %MINUTES% minutes?"
 if not "%RAN%"=="3" goto :agreed
-call :run %1 /LOGONS ENABLE
-echo %1: postponed: someone answered No; logons enabled again.
+echo %1: postponed: someone answered No.
 set POSTPONED=yes
-goto :eof
+goto :enable_again
 :agreed
 
 rem 3. The users are told; the boxes close by themselves after ten minutes.
@@ -145,11 +159,27 @@ set FAILED=yes
 if "%LAST:~0,16%"=="Outcome unknown:" goto :unknown
 if "%LAST:~-6%"=="[1460]" goto :unknown
 echo %1: the restart was refused: %LAST%
-call :run %1 /LOGONS ENABLE
-echo %1: logons enabled again.
-goto :eof
+goto :enable_again
 :unknown
 echo %1: no answer to the restart in time: %1 may still carry it out; logons left as they are.
+set UNKNOWN=yes
+goto :eof
+
+:enable_again
+rem Errorlevel 2 enabled (or would be), 3 the answer never came, 1 refused.
+rem    (No block around the reason: it may hold a parenthesis.)
+call :run %1 /LOGONS ENABLE
+if "%RAN%"=="3" goto :enable_unknown
+if not "%RAN%"=="2" goto :enable_refused
+if defined WHATIF echo %1: logons would be enabled again.
+if not defined WHATIF echo %1: logons enabled again.
+goto :eof
+:enable_refused
+echo %1: logons could not be enabled again: %LAST%
+goto :eof
+:enable_unknown
+echo %1: no answer in time: logons may be enabled again; check that server.
+set UNKNOWN=yes
 goto :eof
 :restarting
 if defined WHATIF (echo %1: would restart in %GRACE_MINUTES% minute.) else echo %1: restarts in %GRACE_MINUTES% minute.

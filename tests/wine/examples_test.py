@@ -446,8 +446,8 @@ def check_drain_and_restart(example):
     # The restart given up on at the limit may still come: the drain stays.
     code, console, journal, _ = example.run(
         "drain-and-restart.cmd", ["TS02"], farm(TS02={"sessions": [], "delay_ms": 1100}),
-        text=slow_limit("drain-and-restart.cmd", "call :ask %1 /REBOOTIN",
-                        "call :ask %1 /SERVERTIMEOUT 1 /SERVER %1 /REBOOTIN"))
+        text=slow_limit("drain-and-restart.cmd", "call :ask %1 /REASON",
+                        "call :ask %1 /SERVERTIMEOUT 1 /SERVER %1 /REASON"))
     yield "a restart without an answer in time keeps the drain, exit code 6", \
         "TS02: no answer in time: the restart may still come; logons left drained, check that " \
         "server.\n" in console and [(e["drain"], e["logons"]) for e in \
@@ -492,7 +492,7 @@ def check_ask_before_restart(example):
         [(2, 292, 300, "May the server restart in 5 minutes?")]
     yield "a No puts the restart off, enables logons again, exit code 3", \
         "Answer No: CORP\\carol\n" in console \
-        and "TS02: postponed: someone answered No; logons enabled again." in console \
+        and "TS02: postponed: someone answered No.\nTS02: logons enabled again." in console \
         and [(e["machine"], e["drain"]) for e in calls(journal, "Win32_TerminalServiceSetting.Put")] \
         == [("TS01", 1), ("TS02", 1), ("TS02", 0)] and code == 3
     yield "a Yes: the users are told, it waits until they left, then restarts with a reason", \
@@ -509,6 +509,14 @@ def check_ask_before_restart(example):
         and [e["drain"] for e in calls(journal, "Win32_TerminalServiceSetting.Put")] == [1, 0] \
         and "ts03: does not answer: The RPC server is unavailable [1722]; left alone." in console \
         and code == 4
+
+    code, console, journal, _ = example.run(
+        "ask-before-restart.cmd", ["5", "TS02"], farm(TS02={"sessions": [], "delay_ms": 1100}),
+        text=slow_limit("ask-before-restart.cmd", "call :run %1 /REASON",
+                        "call :run %1 /SERVERTIMEOUT 1 /SERVER %1 /REASON"))
+    yield "a restart without an answer in time is not undone: the drain stays, exit code 6", \
+        "TS02: no answer to the restart in time" in console and [e["drain"] for e in \
+        calls(journal, "Win32_TerminalServiceSetting.Put")] == [1] and code == 6
 
     code, console, journal, _ = example.run("ask-before-restart.cmd", ["5", "/whatif", "TS01"],
                                             asked_farm())
