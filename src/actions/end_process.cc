@@ -159,7 +159,8 @@ void EndProcessCommand(State& state) {
       // not pass silently.
       if (listed && !ender.found()) {
         std::string what = "no process of the matched sessions has it";
-        if (!pid && process->find('.') == std::string::npos) what += " (an image name ends in .exe)";
+        if (!pid && process->find('.') == std::string::npos)
+          what += " (an image name ends in .exe)";
         state.NoteAt(state.ArgIndex + 1, what);
       }
     }

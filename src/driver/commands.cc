@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
-#include "actions/connect.h"
 #include "actions/ask.h"
+#include "actions/connect.h"
 #include "actions/end_process.h"
 #include "actions/message.h"
 #include "actions/session_action.h"

@@ -125,9 +125,8 @@ bool WithSessionNames(State& state, uintptr_t server_handle, const WtsSessionInf
   // page would turn the A answers into "????".
   if (!server.WTSQuerySessionInformationW(server_handle, record.SessionId, platform::kWtsUserName,
                                           names.user.address(), &user_bytes) ||
-      !server.WTSQuerySessionInformationW(server_handle, record.SessionId,
-                                          platform::kWtsDomainName, names.domain.address(),
-                                          &domain_bytes)) {
+      !server.WTSQuerySessionInformationW(server_handle, record.SessionId, platform::kWtsDomainName,
+                                          names.domain.address(), &domain_bytes)) {
     return false;
   }
   const std::u16string_view wide_user = WideName(names.user.get());

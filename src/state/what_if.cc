@@ -22,7 +22,8 @@ void ReportWhatIf(State& state, const DualText& what) {
 }
 
 void ReportOutcomeUnknown(State& state) {
-  const std::string line = "Outcome unknown: " + TargetServerName(state) + " may still carry it out";
+  const std::string line =
+      "Outcome unknown: " + TargetServerName(state) + " may still carry it out";
   state.LogError(line);
   state.PrintLine(line);
 }

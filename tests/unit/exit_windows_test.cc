@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 #include "driver/program.h"
 #include "mock_terminal_server.h"
