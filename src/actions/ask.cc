@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/message.h"
 #include "sessions/session_details.h"
 #include "sessions/session_scan.h"
 #include "state/error_text.h"
@@ -58,14 +59,7 @@ void AskCommand(State& state) {
   state.LogInfo(u"username: " + std::u16string(target));
   state.LogInfo(u"message: " + message);
 
-  sessions::ScanOptions options;
-  options.state_bound = 4;
-  options.own_session_rule = sessions::OwnSessionRule::kWhenExcluded;
-  options.matching = sessions::Matching::kByNameOrAll;
-  options.target = target;
-  options.enumeration_failure_tag = "Error 5a";
-  options.lookup_failure_tag = "Error 5b";
-  options.target_index = word_index + 2;
+  sessions::ScanOptions options = MessageScanOptions(target, word_index + 2);
   std::vector<Asked> asked;
   std::optional<std::string> server_name;
   options.on_match = [&state, &asked, &server_name](const sessions::LookedUpSession& session) {

@@ -15,6 +15,18 @@ constexpr std::u16string_view kTitle = u"Terminal Server";
 
 }  // namespace
 
+sessions::ScanOptions MessageScanOptions(std::u16string_view target, int32_t target_index) {
+  sessions::ScanOptions options;
+  options.state_bound = 4;
+  options.own_session_rule = sessions::OwnSessionRule::kWhenExcluded;
+  options.matching = sessions::Matching::kByNameOrAll;
+  options.target = target;
+  options.enumeration_failure_tag = "Error 5a";
+  options.lookup_failure_tag = "Error 5b";
+  options.target_index = target_index;
+  return options;
+}
+
 void MessageTimeoutCommand(State& state) {
   state.LogInfo("Begin MessageTimeOut");
   ++state.ArgIndex;
@@ -37,14 +49,7 @@ void MessageCommand(State& state) {
     const std::u16string message(state.TrimmedWideParam(state.ArgIndex + 2));
     state.LogInfo(u"message: " + message);
 
-    sessions::ScanOptions options;
-    options.state_bound = 4;
-    options.own_session_rule = sessions::OwnSessionRule::kWhenExcluded;
-    options.matching = sessions::Matching::kByNameOrAll;
-    options.target = target;
-    options.enumeration_failure_tag = "Error 5a";
-    options.lookup_failure_tag = "Error 5b";
-    options.target_index = state.ArgIndex + 1;
+    sessions::ScanOptions options = MessageScanOptions(target, state.ArgIndex + 1);
     std::optional<std::string> server_name;
     options.on_match = [&state, &message, &server_name](const sessions::LookedUpSession& session) {
       if (state.SessionEnded) return;

@@ -46,35 +46,6 @@ void KeepToTheEnd(std::thread thread) {
 
 }  // namespace
 
-TimeLimitedResult CallWithinTimeLimit(std::shared_ptr<platform::TerminalServer> server,
-                                      std::function<uint32_t(platform::TerminalServer&)> call,
-                                      std::chrono::milliseconds time_limit) {
-  auto outcome = std::make_shared<Outcome>();
-  std::thread worker;
-  try {
-    worker = std::thread([server, call, outcome] {
-      const uint32_t error = CallCatching(*server, call);
-      std::lock_guard lock(outcome->mutex);
-      outcome->error = error;
-      outcome->done = true;
-      outcome->finished.notify_all();
-    });
-  } catch (const std::system_error&) {
-    return {CallCatching(*server, call), false};
-  }
-  std::unique_lock lock(outcome->mutex);
-  const bool answered =
-      outcome->finished.wait_for(lock, time_limit, [&outcome] { return outcome->done; });
-  const uint32_t error = outcome->error;
-  lock.unlock();
-  if (!answered) {
-    KeepToTheEnd(std::move(worker));
-    return {platform::kErrorTimeout, true};
-  }
-  worker.join();
-  return {error, false};
-}
-
 std::vector<TimeLimitedResult> CallAllWithinTimeLimit(
     std::shared_ptr<platform::TerminalServer> server,
     std::vector<std::function<uint32_t(platform::TerminalServer&)>> calls,
@@ -115,6 +86,14 @@ std::vector<TimeLimitedResult> CallAllWithinTimeLimit(
     }
   }
   return results;
+}
+
+TimeLimitedResult CallWithinTimeLimit(std::shared_ptr<platform::TerminalServer> server,
+                                      std::function<uint32_t(platform::TerminalServer&)> call,
+                                      std::chrono::milliseconds time_limit) {
+  std::vector<std::function<uint32_t(platform::TerminalServer&)>> calls;
+  calls.push_back(std::move(call));
+  return CallAllWithinTimeLimit(std::move(server), std::move(calls), time_limit).front();
 }
 
 }  // namespace quillmarsh
